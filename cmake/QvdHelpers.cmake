@@ -1,0 +1,43 @@
+# qvd_add_test(NAME <name> SOURCES <files...> LIBS <targets...>)
+# Builds one GoogleTest executable and registers its cases with CTest.
+function(qvd_add_test)
+  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+  gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "QVD_SOURCE_DIR=${PROJECT_SOURCE_DIR};QVD_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+endfunction()
+
+# qvd_module(<target> [DEPS <targets...>] [TEST_DEPS <targets...>] [EXCLUDE <files...>])
+# One library per folder: every *.cc of the folder except *_test.cc,
+# *_testutil.cc and the EXCLUDEd files.  Each *_test.cc becomes a GoogleTest
+# executable named <folder>_<stem>, linked with the library, TEST_DEPS and
+# every *_testutil.cc of the folder.  Files are globbed, so adding a unit
+# needs no edit here.
+function(qvd_module target)
+  cmake_parse_arguments(M "" "" "DEPS;TEST_DEPS;EXCLUDE" ${ARGN})
+  set(dir ${CMAKE_CURRENT_SOURCE_DIR})
+  get_filename_component(folder ${dir} NAME)
+  file(GLOB srcs CONFIGURE_DEPENDS ${dir}/*.cc)
+  file(GLOB tests CONFIGURE_DEPENDS ${dir}/*_test.cc)
+  file(GLOB testutils CONFIGURE_DEPENDS ${dir}/*_testutil.cc)
+  foreach(f IN LISTS tests testutils)
+    list(REMOVE_ITEM srcs ${f})
+  endforeach()
+  foreach(f IN LISTS M_EXCLUDE)
+    list(REMOVE_ITEM srcs ${dir}/${f})
+  endforeach()
+  if(srcs)
+    add_library(${target} STATIC ${srcs})
+    target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${target} PUBLIC ${M_DEPS} Threads::Threads)
+  else()
+    add_library(${target} INTERFACE)
+    target_include_directories(${target} INTERFACE ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${target} INTERFACE ${M_DEPS})
+  endif()
+  foreach(t IN LISTS tests)
+    get_filename_component(stem ${t} NAME_WE)
+    qvd_add_test(NAME ${folder}_${stem} SOURCES ${t} ${testutils} LIBS ${target} ${M_TEST_DEPS})
+  endforeach()
+endfunction()

@@ -1,0 +1,306 @@
+// Trace facility: level configuration, line formatting and output.
+#include "framework/trace.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct UnitSetting {
+  std::string name;
+  unsigned level;
+};
+
+// The parsed configuration; guarded by g_config_mu.
+struct Config {
+  unsigned default_level = TRACE_ERROR;
+  std::vector<UnitSetting> units;
+};
+
+std::mutex g_config_mu;
+Config g_config;
+std::atomic<unsigned> g_counter{0};       // 0: not yet loaded
+std::atomic<int> g_reload_requested{0};   // set by SIGHUP
+
+std::mutex g_out_mu;
+int g_out_fd = -1;  // guarded by g_out_mu; -1: not opened yet
+
+// Parses one level word: none, error, flow, detail, all or a number.
+// Returns false for an unknown word.
+bool ParseLevel(const std::string& word, unsigned* level) {
+  if (word == "none") *level = 0;
+  else if (word == "error") *level = TRACE_ERROR;
+  else if (word == "flow") *level = TRACE_ERROR | TRACE_FLOW;
+  else if (word == "detail") *level = TRACE_ERROR | TRACE_FLOW | TRACE_DETAIL;
+  else if (word == "all") *level = TRACE_ALL;
+  else {
+    if (word.empty()) return false;
+    char* end = nullptr;
+    unsigned long v = std::strtoul(word.c_str(), &end, 0);
+    if (*end != '\0') return false;
+    *level = static_cast<unsigned>(v) & TRACE_ALL;
+  }
+  return true;
+}
+
+std::string Trim(const std::string& s) {
+  size_t b = 0, e = s.size();
+  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) b++;
+  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) e--;
+  return s.substr(b, e - b);
+}
+
+// Parses "error,stats=detail,agentlink/socket=0x81".  Unknown words are
+// ignored (the rest still applies).
+Config ParseConfig(const char* text) {
+  Config c;
+  if (text == nullptr) return c;
+  std::string all(text);
+  size_t pos = 0;
+  while (pos <= all.size()) {
+    size_t comma = all.find(',', pos);
+    if (comma == std::string::npos) comma = all.size();
+    std::string item = Trim(all.substr(pos, comma - pos));
+    pos = comma + 1;
+    if (item.empty()) continue;
+    size_t eq = item.find('=');
+    unsigned level;
+    if (eq == std::string::npos) {
+      if (ParseLevel(item, &level)) c.default_level = level;
+    } else {
+      std::string unit = Trim(item.substr(0, eq));
+      if (ParseLevel(Trim(item.substr(eq + 1)), &level) && !unit.empty())
+        c.units.push_back({unit, level});
+    }
+  }
+  return c;
+}
+
+// Reads the first line of the control file, if one is configured.
+bool ReadControlFile(std::string* out) {
+  const char* path = std::getenv("QVD_TRACE_CONTROL");
+  if (path == nullptr || *path == '\0') return false;
+  FILE* f = std::fopen(path, "r");
+  if (f == nullptr) return false;
+  char buf[4096];
+  bool ok = std::fgets(buf, sizeof buf, f) != nullptr;
+  std::fclose(f);
+  if (!ok) return false;
+  *out = Trim(buf);
+  return true;
+}
+
+void LoadConfig() {
+  std::string control;
+  Config c = ReadControlFile(&control) ? ParseConfig(control.c_str())
+                                       : ParseConfig(std::getenv("QVD_TRACE"));
+  {
+    std::lock_guard<std::mutex> lock(g_config_mu);
+    g_config = std::move(c);
+  }
+  unsigned next = g_counter.load() + 1;
+  if (next == 0) next = 1;
+  g_counter.store(next);
+}
+
+void EnsureLoaded() {
+  if (g_reload_requested.exchange(0) != 0 || g_counter.load() == 0) {
+    static std::mutex load_mu;
+    std::lock_guard<std::mutex> lock(load_mu);
+    LoadConfig();
+  }
+}
+
+void OnSighup(int) { g_reload_requested.store(1); }
+
+// Unit setting "a/b" matches unit "a/b" and "a/b/..."; the longest wins.
+unsigned LevelFor(const char* name) {
+  std::lock_guard<std::mutex> lock(g_config_mu);
+  unsigned level = g_config.default_level;
+  size_t best = 0;
+  size_t n = std::strlen(name);
+  for (const UnitSetting& u : g_config.units) {
+    size_t m = u.name.size();
+    if (m > n || m < best) continue;
+    if (u.name.compare(0, m, name, m) != 0) continue;
+    if (m < n && name[m] != '/') continue;
+    best = m;
+    level = u.level;
+  }
+  return level;
+}
+
+int OutFd() {
+  if (g_out_fd < 0) {
+    const char* path = std::getenv("QVD_TRACE_FILE");
+    if (path != nullptr && *path != '\0') {
+      g_out_fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    }
+    if (g_out_fd < 0) g_out_fd = 2;
+  }
+  return g_out_fd;
+}
+
+const char* KindName(unsigned kind) {
+  switch (kind) {
+    case TRACE_DETAIL: return "DETAIL";
+    case TRACE_ERROR: return "ERROR";
+    case TRACE_FLOW: return "FLOW";
+    case TRACE_ALWAYS: return "ALWAYS";
+    default: return "INFO";
+  }
+}
+
+// Appends the line prefix (time, thread, unit, kind) to *s.
+void AppendPrefix(std::string* s, const TraceUnit* unit, unsigned kind) {
+  struct timeval tv;
+  gettimeofday(&tv, nullptr);
+  struct tm tm;
+  localtime_r(&tv.tv_sec, &tm);
+  char buf[96];
+  size_t n = std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
+  std::snprintf(buf + n, sizeof buf - n, ".%03ld [%ld] ", static_cast<long>(tv.tv_usec / 1000),
+                static_cast<long>(::syscall(SYS_gettid)));
+  s->append(buf);
+  s->append(unit->name ? unit->name : "?");
+  s->push_back(' ');
+  s->append(KindName(kind));
+  s->push_back(' ');
+}
+
+// Writes the whole of `s` (one line, ending in '\n') under the output lock.
+void Emit(const std::string& s) {
+  std::lock_guard<std::mutex> lock(g_out_mu);
+  int fd = OutFd();
+  const char* p = s.data();
+  size_t left = s.size();
+  while (left > 0) {
+    ssize_t w = ::write(fd, p, left);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    p += w;
+    left -= static_cast<size_t>(w);
+  }
+}
+
+}  // namespace
+
+unsigned TraceChangeCounter() {
+  EnsureLoaded();
+  return g_counter.load();
+}
+
+void TraceSync(TraceUnit* unit) {
+  unsigned counter = TraceChangeCounter();
+  unit->level.store(LevelFor(unit->name));
+  unit->synced.store(counter);
+}
+
+unsigned TraceLevel(TraceUnit* unit) {
+  if (unit->synced.load(std::memory_order_acquire) != TraceChangeCounter()) TraceSync(unit);
+  return unit->level.load(std::memory_order_relaxed);
+}
+
+void TracePrintf(TraceUnit* unit, unsigned kind, int line, const char* fmt, ...) {
+  int saved_errno = errno;
+  std::string s;
+  s.reserve(256);
+  AppendPrefix(&s, unit, kind);
+  (void)line;
+  va_list ap;
+  va_start(ap, fmt);
+  char small[1024];
+  va_list ap2;
+  va_copy(ap2, ap);
+  int n = std::vsnprintf(small, sizeof small, fmt, ap);
+  if (n >= 0 && static_cast<size_t>(n) < sizeof small) {
+    s.append(small, static_cast<size_t>(n));
+  } else if (n > 0) {
+    std::vector<char> big(static_cast<size_t>(n) + 1);
+    std::vsnprintf(big.data(), big.size(), fmt, ap2);
+    s.append(big.data(), static_cast<size_t>(n));
+  }
+  va_end(ap2);
+  va_end(ap);
+  if (!s.empty() && s.back() == '\n') s.pop_back();
+  s.push_back('\n');
+  Emit(s);
+  errno = saved_errno;
+}
+
+void TraceEvent(TraceUnit* unit, int line, int kind, const char* func, long result) {
+  int saved_errno = errno;
+  std::string s;
+  AppendPrefix(&s, unit, TRACE_FLOW);
+  char buf[256];
+  if (kind == TRACE_ENTRY)
+    std::snprintf(buf, sizeof buf, "Entry %s line %d\n", func, line);
+  else if (kind == TRACE_EXIT)
+    std::snprintf(buf, sizeof buf, "Exit %s line %d rc=%ld\n", func, line, result);
+  else
+    std::snprintf(buf, sizeof buf, "Exit %s line %d\n", func, line);
+  s.append(buf);
+  Emit(s);
+  errno = saved_errno;
+}
+
+void TraceDump(TraceUnit* unit, int line, const char* header, const void* buf, size_t len) {
+  int saved_errno = errno;
+  (void)line;
+  std::string s;
+  AppendPrefix(&s, unit, TRACE_DETAIL);
+  s.append(header ? header : "");
+  s.push_back('\n');
+  const unsigned char* p = static_cast<const unsigned char*>(buf);
+  for (size_t off = 0; off < len; off += 16) {
+    char row[128];
+    int n = std::snprintf(row, sizeof row, "  %08zx ", off);
+    std::string hex(row, static_cast<size_t>(n));
+    std::string text;
+    for (size_t i = 0; i < 16; i++) {
+      if (off + i < len) {
+        std::snprintf(row, sizeof row, " %02x", p[off + i]);
+        hex.append(row);
+        text.push_back(std::isprint(p[off + i]) ? static_cast<char>(p[off + i]) : '.');
+      } else {
+        hex.append("   ");
+      }
+    }
+    s.append(hex);
+    s.append("  |");
+    s.append(text);
+    s.append("|\n");
+  }
+  Emit(s);
+  errno = saved_errno;
+}
+
+void TraceReload() {
+  static std::mutex load_mu;
+  std::lock_guard<std::mutex> lock(load_mu);
+  LoadConfig();
+}
+
+void TraceInstallSignalHandler() {
+  struct sigaction sa;
+  std::memset(&sa, 0, sizeof sa);
+  sa.sa_handler = OnSighup;
+  sa.sa_flags = SA_RESTART;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGHUP, &sa, nullptr);
+}
