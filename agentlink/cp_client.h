@@ -1,0 +1,190 @@
+// The agent link client: the collector's whole interface to the monitoring
+// agent, a set of free functions over one process-wide TCP connection to
+// 127.0.0.1.
+//
+// Calling order: cp_setPort (optional), cp_OpenConnection, cp_RegisterAttrGroup
+// once per group, cp_RegistrationComplete, then any number of
+// cp_WaitForRequest / cp_FreeRequest on one thread and of answers and events
+// on others, and finally cp_CloseConnection.
+//
+// Every function returns one of the CP_ result codes below (0 for success).
+// A call made in the wrong state changes nothing and returns CP_ERR_STATE.
+//
+// Thread-safety:
+//   - cp_WaitForRequest runs on one thread at a time (the intake thread).
+//   - Answers (cp_SetAttributeValues, cp_SendData, cp_SendError,
+//     cp_SendTaskRC) and events (cp_SendEventData and friends) may be called
+//     from any thread at the same time.  Each message leaves on the
+//     connection whole: writes are serialised and short sends completed, so
+//     messages from different threads never interleave.
+//   - The rows of one pending answer are built by one thread: a group's
+//     response buffer holds at most one answer at a time.  Rows for a second
+//     request of the same group while the first is still unanswered are
+//     refused with CP_ERR_STATE.
+//   - cp_CloseConnection may run on any thread while other threads are inside
+//     a cp_ call: it marks the link closed, wakes a blocked wait and blocked
+//     writes, waits until those calls have left, and only then frees the
+//     registry, the request table and the buffers.  Calls that start after it
+//     began return CP_ERR_STATE.
+//   - The library keeps its own table of outstanding request ids under its own
+//     lock `outstandingReqHashLock`, never held across socket operations.
+#ifndef QVD_AGENTLINK_CP_CLIENT_H_
+#define QVD_AGENTLINK_CP_CLIENT_H_
+
+// Result codes.
+enum : int {
+  CP_OK = 0,
+  CP_ERR_NO_PORT = -1,   // no port set and no CP_PORT in the environment
+  CP_ERR_CONNECT = -2,   // the connection to the agent failed
+  CP_ERR_STATE = -4,     // called in the wrong state (also: registration out of memory)
+  CP_ERR_WRITE = -5,     // writing the message failed
+  CP_ERR_HANDLE = -8,    // handle of no registered group
+  CP_ERR_ID = -9,        // id not outstanding (or outstanding as the other kind)
+  CP_ERR_MEMORY = -10,   // out of memory
+};
+
+// Connection states.
+enum : int {
+  OPEN_SOCKET_STATE = 1,   // connected; groups may be registered
+  REG_COMPLETE_STATE = 2,  // registration sent; requests, answers, events
+  CLOSED_STATE = 3,        // process start, after close or a failed open
+};
+
+// Request types (CpRequest::type).
+enum : int {
+  CP_REQ_SHUTDOWN = 0,  // the agent's shutdown notice, or the connection was lost
+  CP_REQ_DATA = 1,
+  CP_REQ_TASK = 2,
+  CP_REQ_STARTED = 3,
+  CP_REQ_STOPPED = 4,
+};
+
+// One filter condition of a request.  Every text is an owned heap copy;
+// op and logOp may be null.
+struct RequestInfo {
+  char* name;
+  char* value;
+  char* op;
+  char* logOp;
+  RequestInfo* next;
+};
+
+// A request handed to the caller by cp_WaitForRequest.  It belongs to the
+// caller until cp_FreeRequest.  Every text is an owned copy; unused fields are
+// null or false.
+//
+// Fields per type:
+//   CP_REQ_DATA:     handle, id, requestStartedID, requestInfo, subnode
+//   CP_REQ_TASK:     id, command, user, requestInfo, subnode (handle null)
+//   CP_REQ_STARTED:  handle, requestStartedID, requestInfo, subnode
+//   CP_REQ_STOPPED:  handle, requestStartedID, shuttingDown, requestInfo,
+//                    subnode.  A stop notice for a group that was never
+//                    registered is handed over as CP_REQ_STOPPED with a null
+//                    handle (never as CP_REQ_SHUTDOWN), so such a notice can
+//                    never be mistaken for the end of the conversation.
+//   CP_REQ_SHUTDOWN: requestInfo and subnode as sent; after a lost
+//                    connection nothing.
+// requestInfo and subnode always belong to the message that produced the
+// request: those of skipped messages (unregistered group, unrecognised or
+// malformed line) are dropped with them.
+struct CpRequest {
+  void* handle;
+  int type;
+  char* id;
+  char* requestStartedID;
+  RequestInfo* requestInfo;
+  char* command;
+  bool shuttingDown;
+  char* subnode;
+  char* user;
+};
+
+// Sets the agent port used by the next cp_OpenConnection.  Any state.
+void cp_setPort(int port);
+
+// Connects to the agent at 127.0.0.1 on the port set with cp_setPort, else on
+// the decimal value of CP_PORT.  Closes an open connection first.  Up to four
+// connection attempts (about 30 seconds when nobody listens).  Reads
+// CDP_CPCI_INITIAL_SIZE for the initial size of the response buffers (at
+// least 256, default 4096).
+// Returns CP_OK (state OPEN_SOCKET_STATE), CP_ERR_NO_PORT, or CP_ERR_CONNECT
+// (state CLOSED_STATE).
+int cp_OpenConnection();
+
+// Closes the connection and frees the registry, the outstanding ids (dropped
+// without answer) and the buffers, after every running cp_ call has left.
+// State becomes CLOSED_STATE.  Any state; always CP_OK.  A later
+// cp_OpenConnection starts afresh.
+int cp_CloseConnection();
+
+// Registers an attribute group under `name` (copied) with its `version` and
+// the caller's `handle` (not owned, compared by identity).  Registering a
+// name twice keeps the newer entry.  OPEN_SOCKET_STATE only.
+// Returns CP_OK or CP_ERR_STATE (wrong state, null name, out of memory).
+int cp_RegisterAttrGroup(const char* name, int version, void* handle);
+
+// Sends the registration message listing every registered group and enters
+// REG_COMPLETE_STATE, even when the write failed.  OPEN_SOCKET_STATE only.
+// Returns CP_OK, CP_ERR_STATE or CP_ERR_WRITE.
+int cp_RegistrationComplete();
+
+// Blocks until the agent sends a request the caller has to see, and stores a
+// new CpRequest in *request, also when the call fails (release it with
+// cp_FreeRequest in every case).  Data requests and start notices for
+// unregistered groups, lines of no known kind and data or task requests
+// without an id are skipped with a trace line.  A lost connection gives a
+// request of type CP_REQ_SHUTDOWN.  REG_COMPLETE_STATE only.
+// A returned data or task request's id is outstanding until answered.
+// Returns CP_OK or CP_ERR_STATE.
+int cp_WaitForRequest(CpRequest** request);
+
+// Frees a request and everything it holds.  Null does nothing.  Any state.
+void cp_FreeRequest(CpRequest* request);
+
+// Adds one row (`count` column texts; a null text is an empty value) to the
+// pending answer of data request `id`.  The texts are copied (escaped).
+// REG_COMPLETE_STATE only.
+// Returns CP_OK, CP_ERR_STATE (wrong state, or another request of the same
+// group has a pending answer), CP_ERR_ID (not an outstanding data request)
+// or CP_ERR_MEMORY.
+int cp_SetAttributeValues(const char** values, int count, const char* id);
+
+// Sends the answer of data request `id` with the rows added so far (none is
+// fine) and retires the id, whatever the write gave.  REG_COMPLETE_STATE only.
+// Returns CP_OK, CP_ERR_STATE, CP_ERR_WRITE, CP_ERR_ID or CP_ERR_MEMORY.
+int cp_SendData(const char* id);
+
+// Sends result code `rc` as the answer of data request `id` instead of rows,
+// discards rows already added and retires the id.  REG_COMPLETE_STATE only.
+// Returns CP_OK, CP_ERR_STATE, CP_ERR_WRITE, CP_ERR_ID or CP_ERR_MEMORY.
+int cp_SendError(int rc, const char* id);
+
+// Sends one unsolicited row of the group registered with `handle`, optionally
+// addressed to `subnode` (null: none).  Independent of requests.
+// REG_COMPLETE_STATE only.
+// Returns CP_OK, CP_ERR_STATE, CP_ERR_WRITE, CP_ERR_HANDLE or CP_ERR_MEMORY.
+int cp_SendEventData(const char** values, int count, void* handle);
+int cp_SendSubnodeEventData(const char** values, int count, void* handle, const char* subnode);
+
+// Sends result code `rc` as an event of the group registered with `handle`.
+// REG_COMPLETE_STATE only.
+// Returns CP_OK, CP_ERR_STATE, CP_ERR_WRITE or CP_ERR_HANDLE.
+int cp_SendEventError(int rc, void* handle);
+int cp_SendSubnodeEventError(int rc, void* handle, const char* subnode);
+
+// Answers task request `id` with result code `rc`; the id is retired before
+// the write.  REG_COMPLETE_STATE only.
+// Returns CP_OK, CP_ERR_STATE, CP_ERR_WRITE, CP_ERR_ID or CP_ERR_MEMORY.
+int cp_SendTaskRC(int rc, const char* id);
+
+// Configuration property `name` from the property map, else from the process
+// environment; null when absent.  The text is not the caller's.  Any state.
+const char* cp_GetConfigurationProperty(const char* name);
+
+// Variable `name` of the subnode of `type` whose label is `key`: its own
+// value, else the type's default, else the plain property; null when none.
+// The text is not the caller's.  Any state.
+const char* cp_GetSubnodeConfigurationProperty(const char* name, const char* type,
+                                               const char* key);
+
+#endif  // QVD_AGENTLINK_CP_CLIENT_H_
