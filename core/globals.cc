@@ -17,7 +17,7 @@ char* nicHostname = nullptr;
 char* port_number = nullptr;
 char statusFileName[1024];
 VxLocaleFormat intl_format;
-pid_t mveventpid = 0;
+long mveventpid = 0;
 long responsetime = 0;
 std::atomic<bool> qvdShutdown{false};
 std::atomic<int> addInShutdown{0};

@@ -36,7 +36,7 @@ extern char statusFileName[1024];
 extern VxLocaleFormat intl_format;
 
 // Process id of the add-in event relay; 0 when none runs.
-extern pid_t mveventpid;
+extern long mveventpid;
 
 // Response time in seconds of the most recent ping of the server; written
 // by the availability check (main thread), read by the row builders.

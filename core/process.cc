@@ -1,0 +1,61 @@
+// Child process control.
+#include "core/process.h"
+
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+
+#include "core/globals.h"
+#include "framework/trace.h"
+
+QVD_TRACE_UNIT("core/process");
+
+bool startProcess(const char* program, long* pid, void* unused) {
+  (void)unused;
+  QVD_ENTRY();
+  long child_id = -1;
+  bool ok = true;
+
+  // Collect every child that has ended since the last launch.
+  while (waitpid(-1, nullptr, WNOHANG) > 0) {
+  }
+
+  char path[292];
+  std::snprintf(path, sizeof path, "%s/%s/vd/bin/%s", halcyon_home ? halcyon_home : "",
+                binArch ? binArch : "", program ? program : "");
+  QVD_ALWAYS("Starting process:%s", path);
+
+  // Decide before forking whether the child may trace: after fork only this
+  // thread exists in the child, and the trace facility keeps that safe.
+  bool trace_errors = QVD_TRACE_ON(TRACE_ERROR);
+  pid_t forked = fork();
+  if (forked < 0) {
+    QVD_ERROR("Error: fork failed: errno=%d", errno);
+    ok = false;
+  } else if (forked == 0) {
+    execlp(path, program, static_cast<char*>(nullptr));
+    int err = errno;
+    if (trace_errors)
+      TracePrintf(&qvd_trace_unit, TRACE_ERROR, __LINE__, "Error: EXEC %s failed: errno=%d", path,
+                  err);
+    _exit(127);
+  } else {
+    child_id = forked;
+    QVD_DETAIL("Parent side with childPID is %d", static_cast<int>(forked));
+    QVD_DETAIL("Child process <%s> started successfully", program);
+  }
+  if (pid != nullptr) *pid = child_id;
+  QVD_EXIT(ok);
+  return ok;
+}
+
+int qvd_msleep(unsigned long milliseconds) {
+  struct timespec req;
+  req.tv_sec = static_cast<time_t>(milliseconds / 1000);
+  req.tv_nsec = static_cast<long>((milliseconds % 1000) * 1000000L);
+  return nanosleep(&req, nullptr);
+}
