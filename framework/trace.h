@@ -48,7 +48,7 @@ struct TraceUnit {
 };
 
 // Declares the module's unit: QVD_TRACE_UNIT("stats/snapshot");
-#define QVD_TRACE_UNIT(unit_name) static TraceUnit qvd_trace_unit{unit_name}
+#define QVD_TRACE_UNIT(unit_name) [[maybe_unused]] static TraceUnit qvd_trace_unit{unit_name}
 
 // The framework's change counter; moves on every level reload.  Never 0.
 unsigned TraceChangeCounter();

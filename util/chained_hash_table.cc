@@ -1,0 +1,199 @@
+// Chained hash table shared by QVDHashMap and the agent link's HashMap.
+#include "util/chained_hash_table.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "framework/trace.h"
+
+QVD_TRACE_UNIT("util/hashmap");
+
+namespace qvd_internal {
+
+namespace {
+
+// Beyond this the bucket array alone would need gigabytes; the table stops
+// doubling and lets its chains grow instead.
+const int32_t kMaxCapacity = 1 << 28;
+
+int32_t ThresholdOf(int32_t capacity) { return static_cast<int32_t>(capacity * 3 / 4); }
+
+HashEntry** NewBuckets(int32_t capacity) {
+  void* p = std::calloc(static_cast<size_t>(capacity), sizeof(HashEntry*));
+  if (p == nullptr) {
+    QVD_ERROR("Out of memory: cannot obtain a hash table of %d buckets", capacity);
+  }
+  return static_cast<HashEntry**>(p);
+}
+
+}  // namespace
+
+uint32_t hash_function(const char* key) {
+  uint32_t h = 5381;
+  for (const char* p = key; *p != '\0'; p++) {
+    // The byte counts as signed: 0xE9 adds -23, not 233.
+    h = h * 33u + static_cast<uint32_t>(static_cast<int32_t>(static_cast<signed char>(*p)));
+  }
+  return h;
+}
+
+ChainedHashTable::~ChainedHashTable() {
+  freeEntries();
+  std::free(m_buckets);
+}
+
+void ChainedHashTable::freeEntries() {
+  if (m_buckets == nullptr) return;
+  for (int32_t i = 0; i < m_capacity; i++) {
+    HashEntry* e = m_buckets[i];
+    while (e != nullptr) {
+      HashEntry* next = e->next;
+      std::free(e);
+      e = next;
+    }
+    m_buckets[i] = nullptr;
+  }
+}
+
+void ChainedHashTable::init(int n) {
+  freeEntries();
+  std::free(m_buckets);
+  int32_t capacity = 32;
+  while (capacity < n && capacity < kMaxCapacity) capacity *= 2;
+  m_capacity = capacity;
+  m_threshold = ThresholdOf(capacity);
+  m_count = 0;
+  m_buckets = NewBuckets(capacity);
+}
+
+HashEntry* ChainedHashTable::find(const char* key, uint32_t hash) const {
+  if (m_buckets == nullptr || key == nullptr) return nullptr;
+  for (HashEntry* e = m_buckets[hash & static_cast<uint32_t>(m_capacity - 1)]; e != nullptr; e = e->next) {
+    if (e->hash == hash && std::strcmp(e->key, key) == 0) return e;
+  }
+  return nullptr;
+}
+
+bool ChainedHashTable::put(const char* key, const void* data) {
+  if (key == nullptr) return false;
+  uint32_t hash = hash_function(key);
+  HashEntry* e = find(key, hash);
+  if (e != nullptr) {
+    e->data = data;
+    return true;
+  }
+  if (m_buckets == nullptr && (m_buckets = NewBuckets(m_capacity)) == nullptr) return false;
+  e = static_cast<HashEntry*>(std::malloc(sizeof(HashEntry)));
+  if (e == nullptr) {
+    QVD_ERROR("Out of memory: cannot store the hash map key %s", key);
+    return false;
+  }
+  HashEntry** head = &m_buckets[hash & static_cast<uint32_t>(m_capacity - 1)];
+  e->next = *head;
+  e->hash = hash;
+  e->key = key;
+  e->data = data;
+  *head = e;
+  m_count++;
+  if (m_count > m_threshold) resize();
+  return true;
+}
+
+const void* ChainedHashTable::get(const char* key) const {
+  HashEntry* e = find(key, key != nullptr ? hash_function(key) : 0);
+  return e != nullptr ? e->data : nullptr;
+}
+
+bool ChainedHashTable::contains(const char* key) const {
+  return find(key, key != nullptr ? hash_function(key) : 0) != nullptr;
+}
+
+const void* ChainedHashTable::remove(const char* key, const char** removedKey) {
+  if (removedKey != nullptr) *removedKey = nullptr;
+  if (key == nullptr || m_buckets == nullptr) return nullptr;
+  uint32_t hash = hash_function(key);
+  for (HashEntry** link = &m_buckets[hash & static_cast<uint32_t>(m_capacity - 1)]; *link != nullptr;
+       link = &(*link)->next) {
+    HashEntry* e = *link;
+    if (e->hash != hash || std::strcmp(e->key, key) != 0) continue;
+    *link = e->next;
+    const void* data = e->data;
+    if (removedKey != nullptr) *removedKey = e->key;
+    std::free(e);
+    if (m_count >= 1) m_count--;
+    return data;
+  }
+  return nullptr;
+}
+
+void ChainedHashTable::foreach(HashForeachFn fn, void* arg) const {
+  if (fn == nullptr || m_buckets == nullptr) return;
+  for (int32_t i = 0; i < m_capacity; i++) {
+    for (HashEntry* e = m_buckets[i]; e != nullptr;) {
+      HashEntry* next = e->next;
+      fn(e->key, e->data, arg);
+      e = next;
+    }
+  }
+}
+
+void ChainedHashTable::resize() {
+  if (m_capacity >= kMaxCapacity) return;
+  int32_t capacity = m_capacity * 2;
+  HashEntry** buckets = NewBuckets(capacity);
+  if (buckets == nullptr) return;
+  uint32_t mask = static_cast<uint32_t>(capacity - 1);
+  if (m_buckets != nullptr) {
+    for (int32_t i = 0; i < m_capacity; i++) {
+      HashEntry* e = m_buckets[i];
+      while (e != nullptr) {
+        HashEntry* next = e->next;
+        HashEntry** head = &buckets[e->hash & mask];
+        e->next = *head;
+        *head = e;
+        e = next;
+      }
+    }
+    std::free(m_buckets);
+  }
+  m_buckets = buckets;
+  m_capacity = capacity;
+  m_threshold = ThresholdOf(capacity);
+}
+
+void ChainedHashTable::clear() {
+  freeEntries();
+  m_count = 0;
+}
+
+bool HashTableCursor::hasNext() const {
+  const ChainedHashTable* t = m_map;
+  if (t == nullptr || t->m_buckets == nullptr || m_index >= t->m_capacity) return false;
+  if (m_entry != nullptr && m_entry->next != nullptr) return true;
+  for (int32_t i = m_index + 1; i < t->m_capacity; i++) {
+    if (t->m_buckets[i] != nullptr) return true;
+  }
+  return false;
+}
+
+void HashTableCursor::next() {
+  const ChainedHashTable* t = m_map;
+  if (t == nullptr || t->m_buckets == nullptr) {
+    m_entry = nullptr;
+    return;
+  }
+  if (m_index >= t->m_capacity) return;
+  if (m_entry != nullptr && m_entry->next != nullptr) {
+    m_entry = m_entry->next;
+    return;
+  }
+  for (m_index++; m_index < t->m_capacity; m_index++) {
+    if (t->m_buckets[m_index] != nullptr) {
+      m_entry = t->m_buckets[m_index];
+      return;
+    }
+  }
+  m_entry = nullptr;
+}
+
+}  // namespace qvd_internal
