@@ -1,0 +1,266 @@
+// Reading the keyword override file and writing its template.
+#include "stats/keyword_file.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/globals.h"
+#include "framework/trace.h"
+#include "stats/catalogue.h"
+
+QVD_TRACE_UNIT("stats/keyword_file");
+
+namespace {
+
+// A line of an override file holds at most this many characters.
+constexpr int kMaxLine = 1023;
+
+// The overridable groups in template order, with the progress line written
+// before each block (null: none).
+struct TemplateEntry {
+  const char* groupName;
+  const char* progress;
+};
+
+const TemplateEntry kTemplateOrder[] = {
+    {"Velora_Calendar", "write table calendar"},
+    {"Velora_Calendar64", nullptr},
+    {"Velora_LDAP", nullptr},
+    {"Velora_LDAP64", nullptr},
+    {"Velora_MAIL", "write table mail"},
+    {"Velora_MAIL64", "write table mail 64"},
+    {"Velora_NET_TCPIP", "write table TCPIP"},
+    {"Velora_NET_TCPIP64", "write table TCPIP 64"},
+    {"Velora_Replica_Cluster", "write table replica cluster"},
+    {"Velora_Replica_Cluster64", "write table replica cluster 64"},
+    {"Velora_Server", "write table server"},
+    {"Velora_Server64", "write table server 64"},
+    {"Velora_Server_Cluster", "write table server cluster"},
+    {"Velora_ICM", "write table ICM"},
+    {"Velora_ICM64", "write table ICM 64"},
+    {"Velora_Database", "write table database"},
+    {"Velora_Database64", "write table database 64"},
+    {"Velora_Mail_By_Dest", "write table mail by dest"},
+    {"Velora_Mail_By_Dest64", "write table mail by dest 64"},
+    {"Velora_SMTP", "write table SMTP"},
+    {"Velora_SMTP64", "write table SMTP 64"},
+    {"Velora_IMAP", "write table IMAP"},
+    {"Velora_IMAP64", "write table IMAP 64"},
+    {"Velora_Agent", "write table agent"},
+    {"Velora_Replica", "write table replica"},
+    {"Velora_Replica64", "write table replica"},
+    {"Velora_Command", "write table command"},
+    {"Velora_Web_Retriever", nullptr},
+};
+
+const char kRule[] =
+    "#----------------------------------------------------------------------------------------\n";
+
+const char* const kHeader[] = {
+    kRule,
+    "# This file can be used to modify the scan keyword strings for the Velora Tables.\n",
+    "# Copy this file to qvdtbl.in or qvdtbl_{Instance Name}.in.  Remove the comment "
+    "symbol(#)\n",
+    "# from the line that needs to be modified and then update the keyword field\n",
+    "# for the table name and column.  The qvdtbl.in is used for all instances on the\n",
+    "# machine, while the qvdtbl_{Instance Name}.in allows changing the scan keywords by\n",
+    "# instance.  {Velora Table_Name}[Server_Name][0]= should not be modified.\n",
+    "#   Format: {Velora Table Name}[{Column Name}][{Column}]=\"{keyword\\t}\"\n",
+    "#           where \\t represents the tab character\n",
+    kRule,
+};
+
+// Owner of every keyword copy an override installs.  Never destroyed: the
+// copies must outlive every reader, including threads still running while
+// the process exits.
+std::vector<char*>& keywordCopies() {
+  static std::vector<char*>* copies = new std::vector<char*>();
+  return *copies;
+}
+
+const QvdTableDescriptor* findOverridable(const char* groupName) {
+  const QvdTableDescriptor* table = findTableDescriptor(groupName);
+  return table != nullptr && table->overridable ? table : nullptr;
+}
+
+// Removes every blank of `line` in place.
+void removeBlanks(char* line) {
+  char* out = line;
+  for (const char* in = line; *in != '\0'; ++in) {
+    if (*in != ' ') *out++ = *in;
+  }
+  *out = '\0';
+}
+
+// Parses one override line (blanks already removed, line end stripped) and
+// applies it.  `original` is the line as read, for the messages.
+void applyLine(char* line, const char* original) {
+  char* open = std::strchr(line, '[');
+  if (open == nullptr) {
+    QVD_ALWAYS("qvdtbl.in scan error for table name with line: %s", original);
+    return;
+  }
+  *open = '\0';
+  const char* groupName = line;
+
+  char* column = open + 1;
+  char* close = std::strchr(column, ']');
+  if (close == nullptr) {
+    QVD_ALWAYS("qvdtbl.in scan error for column name with line: %s", original);
+    return;
+  }
+  *close = '\0';
+
+  // The character after the column name's ']' is the index's '['.  A line
+  // ending right there has no index at all.
+  if (close[1] == '\0') {
+    QVD_ALWAYS("qvdtbl.in scan error for column value with line: %s", original);
+    return;
+  }
+  char* indexText = close + 2;
+  char* indexEnd = std::strchr(indexText, ']');
+  if (indexEnd == nullptr) {
+    QVD_ALWAYS("qvdtbl.in scan error for column value with line: %s", original);
+    return;
+  }
+  *indexEnd = '\0';
+
+  errno = 0;
+  char* digitsEnd = nullptr;
+  long index = std::strtol(indexText, &digitsEnd, 10);
+  if (digitsEnd == indexText || index < 0 || errno == ERANGE) {
+    QVD_ALWAYS("qvdtbl.in column value conversion error: %s line:%s", indexText, original);
+    return;
+  }
+
+  char* quote = std::strchr(indexEnd + 1, '"');
+  if (quote == nullptr) {
+    QVD_ALWAYS("qvdtbl.in scan error for keyword name with line: %s", original);
+    return;
+  }
+  // The keyword ends after the first "\t" (which becomes a tab) or before the
+  // closing quote, whichever comes first.
+  char* keyword = quote + 1;
+  char* end = keyword;
+  while (*end != '\0' && *end != '"' && !(end[0] == '\\' && end[1] == 't')) ++end;
+  if (*end == '\\') {
+    end[0] = '\t';
+    end[1] = '\0';
+  } else if (*end == '"') {
+    *end = '\0';
+  } else {
+    QVD_ALWAYS("qvdtbl.in scan error for keyword name with line: %s", original);
+    return;
+  }
+
+  QVD_DETAIL("Processing - table:%s, column:%s, keyword:%s", groupName, indexText, keyword);
+
+  const QvdTableDescriptor* table = findOverridable(groupName);
+  if (table == nullptr) {
+    QVD_ALWAYS("qvdtbl.in error using table name, not found: %s", groupName);
+    return;
+  }
+  if (index >= table->columnCount) {
+    QVD_ALWAYS("qvdtbl.in column value out of range for table %s: %ld, the table has %d columns, line:%s",
+               groupName, index, table->columnCount, original);
+    return;
+  }
+  char* copy = strdup(keyword);
+  if (copy == nullptr) {
+    QVD_ALWAYS("qvdtbl.in keyword not stored, out of memory: %s", original);
+    return;
+  }
+  keywordCopies().push_back(copy);
+  table->keywords[index] = copy;
+}
+
+// Reads `file` line by line and applies every override.
+void readOverrides(FILE* file) {
+  char line[kMaxLine + 2];  // the line, its line feed and the terminator
+  while (std::fgets(line, sizeof line, file) != nullptr) {
+    size_t length = std::strlen(line);
+    bool complete = length > 0 && line[length - 1] == '\n';
+    if (!complete && !std::feof(file)) {
+      // Longer than a line may be: skip all of it rather than apply its
+      // pieces as separate lines.
+      QVD_ALWAYS("qvdtbl.in line longer than %d characters skipped: %.40s...", kMaxLine, line);
+      int c;
+      while ((c = std::fgetc(file)) != EOF && c != '\n') {
+      }
+      continue;
+    }
+    while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r')) line[--length] = '\0';
+
+    if (std::strchr(line, '#') != nullptr) continue;
+    QVD_DETAIL("Processing - line:%s", line);
+    std::string original(line);
+    removeBlanks(line);
+    applyLine(line, original.c_str());
+  }
+}
+
+void writeTemplate(const std::string& path) {
+  FILE* out = std::fopen(path.c_str(), "w");
+  if (out == nullptr) {
+    QVD_ALWAYS("Open failed for fileNameOut: %s", path.c_str());
+    return;
+  }
+  QVD_DETAIL("write header");
+  for (const char* line : kHeader) std::fputs(line, out);
+  for (const TemplateEntry& entry : kTemplateOrder) {
+    if (entry.progress != nullptr) QVD_DETAIL("%s", entry.progress);
+    const QvdTableDescriptor* table = findOverridable(entry.groupName);
+    if (table == nullptr) continue;  // the catalogue lists every one of them
+    writeTable(out, table->groupName, table->columns, table->keywords, table->columnCount);
+  }
+  QVD_DETAIL("close file");
+  if (std::fclose(out) != 0) QVD_ALWAYS("Write failed for fileNameOut: %s", path.c_str());
+  QVD_DETAIL("exit procedure");
+}
+
+}  // namespace
+
+void writeTable(FILE* file, const char* groupName, const char* const* columns,
+                const char* const* keywords, int count) {
+  std::fprintf(file, "# Table %s\n", groupName);
+  for (int i = 0; i < count; ++i) {
+    const char* column = columns != nullptr && columns[i] != nullptr ? columns[i] : "";
+    const char* keyword = keywords != nullptr && keywords[i] != nullptr ? keywords[i] : "";
+    const char* tab = std::strchr(keyword, '\t');
+    int shown = tab != nullptr ? static_cast<int>(tab - keyword) : static_cast<int>(std::strlen(keyword));
+    std::fprintf(file, "#%s[%s][%d]=\"%.*s%s\"\n", groupName, column, i, shown, keyword,
+                 tab != nullptr ? "\\t" : "");
+  }
+}
+
+void loadTables() {
+  QVD_ENTRY();
+  if (halcyon_home == nullptr || binArch == nullptr || instance_name == nullptr) {
+    QVD_ALWAYS("keyword tables not loaded: install home, platform or instance name not set");
+    QVD_EXIT_VOID();
+    return;
+  }
+  const std::string dir = std::string(halcyon_home) + "/" + binArch + "/vd/bin/";
+  const std::string fileNameIn = dir + "qvdtbl_" + instance_name + ".in";
+  const std::string fileNameInAll = dir + "qvdtbl.in";
+  const std::string fileNameOut = dir + "qvdtbl_" + instance_name + ".out";
+  QVD_ALWAYS("fileNameIn: %s", fileNameIn.c_str());
+  QVD_ALWAYS("fileNameInAll: %s", fileNameInAll.c_str());
+  QVD_ALWAYS("fileNameOut: %s", fileNameOut.c_str());
+
+  // The host file wins: the instance file is read only when there is none.
+  FILE* in = std::fopen(fileNameInAll.c_str(), "r");
+  if (in == nullptr) in = std::fopen(fileNameIn.c_str(), "r");
+  if (in != nullptr) {
+    readOverrides(in);
+    std::fclose(in);
+  } else {
+    QVD_DETAIL("no keyword override file");
+  }
+
+  writeTemplate(fileNameOut);
+  QVD_EXIT_VOID();
+}
