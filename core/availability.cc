@@ -1,0 +1,151 @@
+#include "core/availability.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "core/globals.h"
+#include "framework/trace.h"
+#include "serverapi/qvd_api.h"
+
+QVD_TRACE_UNIT("core/availability");
+
+namespace {
+
+// Statuses of VxPingServer that still mean "reachable" once masked.
+constexpr VxStatus kMask = 0x3FFF;
+constexpr VxStatus kPingAnswered = 0x9DE;
+constexpr VxStatus kPingRestricted = 0x9FC;
+
+// Pings `name` once, timing it into `responsetime`.  `list` receives the
+// cluster list handle when not null.
+VxStatus timedPing(const char* name, VxListHandle* list) {
+  QVD_DETAIL("Calling API to ping server %s.", name);
+  VxTimeDate start, end;
+  QVD_VxCurrentTime(&start);
+  VxStatus status = QVD_VxPingServer(name, nullptr, list);
+  QVD_VxCurrentTime(&end);
+  responsetime = QVD_VxTimeDifference(&end, &start);
+  QVD_DETAIL("Server %s response time in seconds %ld", name, responsetime);
+  return status;
+}
+
+// Copies list entry `index` into `out` (NUL-terminated, cut to fit).
+VxStatus entryText(void* list, uint16_t index, char* out, size_t outSize) {
+  char* text = nullptr;
+  uint16_t length = 0;
+  VxStatus status = QVD_VxListEntryText(list, 0, index, &text, &length);
+  out[0] = '\0';
+  if (status != 0) return status;
+  size_t n = text == nullptr ? 0 : length;
+  if (n >= outSize) n = outSize - 1;
+  if (n > 0) memcpy(out, text, n);
+  out[n] = '\0';
+  return 0;
+}
+
+// Pings every member of the locked cluster list and returns the cluster
+// status.  Entry 0 is the cluster's name.
+int pingMembers(void* list) {
+  uint16_t count = QVD_VxListCount(list, 0);
+  if (count == 0) return kClusterNone;
+
+  char clusterName[256];
+  VxStatus status = entryText(list, 0, clusterName, sizeof clusterName);
+  if (status != 0) {
+    QVD_ALWAYS("VxListEntryText failed for cluster name, rc:%d", status);
+  } else {
+    QVD_DETAIL("There are %d Servers, as server %s is a member of the %s cluster.",
+               count - 1, server_name, clusterName);
+  }
+
+  int reachable = 0;
+  for (uint16_t i = 1; i < count; ++i) {
+    char member[256];
+    status = entryText(list, i, member, sizeof member);
+    if (status != 0) {
+      // An unreadable member counts neither way.
+      QVD_ALWAYS("VxListEntryText failed for server name, rc:%d", status);
+      continue;
+    }
+    status = timedPing(member, nullptr);
+    VxStatus masked = status & kMask;
+    if (status == 0 || masked == kPingAnswered || masked == kPingRestricted) {
+      QVD_DETAIL("VxPingServer succeeded on server:%s", member);
+      ++reachable;
+    } else if (QVD_TRACE_ON(TRACE_DETAIL)) {
+      char message[256] = "";
+      QVD_VxLoadString(0, masked, message, 255);
+      QVD_DETAIL("VxPingServer failed on server:%s with rc:%d, Message:%s", member, status, message);
+    }
+  }
+  return clusterStatusFor(count - 1, reachable);
+}
+
+}  // namespace
+
+int clusterStatusFor(int members, int reachable) {
+  if (reachable == members) return kClusterAllUp;
+  if (reachable == 1) return kClusterOneUp;
+  if (reachable == 0) return kClusterAllDown;
+  return kClusterSomeUp;
+}
+
+void pingServerCluster() {
+  QVD_ENTRY();
+  int serverStatus = kServerDown;
+  int clusterStatus = kClusterNone;
+  VxListHandle list = 0;
+
+  VxStatus status = timedPing(server_name, &list);
+  VxStatus masked = status & kMask;
+  if (status == 0 || masked == kPingAnswered) {
+    QVD_DETAIL("VxPingServer succeeded on server:%s", server_name);
+    serverStatus = kServerUp;
+  } else if (masked == kPingRestricted) {
+    serverStatus = kServerRestricted;
+  } else {
+    char message[256] = "";
+    QVD_VxLoadString(0, masked, message, 255);
+    QVD_ALWAYS("VxPingServer failed on server:%s with rc:%d, Message:%s", server_name, status,
+               message);
+  }
+
+  if (list != 0) {
+    void* entries = QVD_VxLockObject(list);
+    if (entries != nullptr) clusterStatus = pingMembers(entries);
+    QVD_VxUnlockObject(list);
+    QVD_VxMemFree(list);
+    list = 0;
+  }
+
+  createStatusFile(serverStatus, clusterStatus);
+  QVD_EXIT_VOID();
+}
+
+void createStatusFile(int serverStatus, int clusterStatus) {
+  // A temporary file beside the real one, so that rename() replaces it in
+  // one step; the process id keeps two collectors of one instance apart.
+  char tempName[sizeof statusFileName + 32];
+  int n = snprintf(tempName, sizeof tempName, "%s.%ld.tmp", statusFileName, (long)getpid());
+  if (statusFileName[0] == '\0' || n < 0 || (size_t)n >= sizeof tempName) {
+    QVD_ALWAYS("Open failed for status file: %s", statusFileName);
+    return;
+  }
+  FILE* file = fopen(tempName, "w");
+  if (file == nullptr) {
+    QVD_ALWAYS("Open failed for status file: %s", statusFileName);
+    return;
+  }
+  QVD_DETAIL("Writing server status:%d, cluster status:%d to file:%s", serverStatus,
+             clusterStatus, statusFileName);
+  bool written = fprintf(file, "%d\n", serverStatus) > 0 && fprintf(file, "%d\n", clusterStatus) > 0;
+  // fclose flushes: its result decides whether the whole text got out.
+  written = (fclose(file) == 0) && written;
+  if (!written || rename(tempName, statusFileName) != 0) {
+    QVD_ALWAYS("Write failed for status file: %s, errno=%d", statusFileName, errno);
+    unlink(tempName);
+  }
+}

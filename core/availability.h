@@ -1,0 +1,46 @@
+// Availability monitor: is the monitored server reachable, and how many
+// members of its cluster are.
+//
+// One run pings the server, then every other member of the cluster the
+// server reports, and writes the two answers to the status file named by
+// statusFileName (core/globals.h) for other programs of the install to read.
+// The last measured ping time is left in `responsetime` for the
+// Response_Time column of Velora_Server64.
+//
+// Thread-safety: runs on the main thread only (start-up, then the dispatch
+// loop), never concurrently with itself.
+#ifndef QVD_CORE_AVAILABILITY_H_
+#define QVD_CORE_AVAILABILITY_H_
+
+// Values of the status file's first line.
+enum : int {
+  kServerUp = 0,          // ping succeeded (status 0 or 0x9DE)
+  kServerDown = 1,        // ping failed with any other status
+  kServerRestricted = 7,  // ping returned 0x9FC
+};
+
+// Values of the status file's second line.
+enum : int {
+  kClusterAllUp = 0,      // every member answered (also: no other member)
+  kClusterAllDown = 1,    // no member answered
+  kClusterNone = 2,       // the server reported no cluster list
+  kClusterSomeUp = 7,     // at least two, but not all, answered
+  kClusterOneUp = 8,      // exactly one answered
+};
+
+// The cluster status for `members` other members of which `reachable`
+// answered.  Pure; the order of the tests matters when members is 1.
+int clusterStatusFor(int members, int reachable);
+
+// One full monitor run: pings, `responsetime`, status file.  Ping failures
+// are status values, not errors; an unwritable file is traced and skipped.
+void pingServerCluster();
+
+// Writes the status file: exactly two lines, "%d\n" each.  The file is
+// written under a temporary name in the same directory and renamed into
+// place, so a reader sees either the previous content or the new one,
+// never a half-written file.  A failure is traced; the previous file, if
+// any, then stays as it was.
+void createStatusFile(int serverStatus, int clusterStatus);
+
+#endif  // QVD_CORE_AVAILABILITY_H_

@@ -1,0 +1,60 @@
+// Call sites that start-up and the dispatch loop keep for work that lives
+// in other subsystems and is still being written: the database check
+// (configuration, check thread, white-space and corruption answers), the
+// group monitor, the add-in threads and add-in statistics tables, and the
+// replication answer.  Each hook stands exactly where the collector's
+// sequence needs it and does what exists so far; the comment on each one
+// says which work completes it.
+//
+// Thread-safety: every hook runs on the main thread.
+#ifndef QVD_CORE_HOOKS_H_
+#define QVD_CORE_HOOKS_H_
+
+// --- start-up --------------------------------------------------------------
+
+// Checks the database include and exclude path lists and reports every
+// path that is not accessible ("Path %s in checking database include path
+// is not accessible..." and the exclude form).  Never stops start-up.
+// Completed by the database-check work (VeloraConfigParser::checkConfiguration).
+void hookCheckDatabasePaths();
+
+// Loads the database-view configuration file.  Returns 0 when it was read,
+// non-zero when it cannot be read (start-up then stops).  So far: checks
+// that the file can be opened for reading.  Completed by the database-check
+// work (DbViewsConfigMap::parseDbViewConfigFile).
+int hookParseViewConfigFile(const char* path);
+
+// Starts the add-in threads MVConfigure and collectMVEvents.  Returns 0, or
+// the pthread_create error and the failing thread's name in *threadName.
+// So far: starts nothing.  Completed by the add-in work.
+int hookStartAddInThreads(const char** threadName);
+
+// Initialises checkDBMutex, checkDBResultMutex and checkDBCond and starts
+// the checkDatabase thread.  Returns 0 or the pthread_create error.  So far:
+// starts nothing.  Completed by the database-check work.
+int hookStartDatabaseCheckThread();
+
+// GroupAnalyzer::init(server) and GroupAnalyzer::close().  So far: nothing
+// to take or free.  Completed by the group-monitor work.
+void hookGroupAnalyzerInit(const char* server);
+void hookGroupAnalyzerClose();
+
+// --- dispatch --------------------------------------------------------------
+// Each answer adds its rows (none so far) to data request `id`; the
+// dispatch loop sends the answer afterwards with cp_SendData.
+
+// Velora_Replication rows.  Completed by the replication work.
+void hookAnswerReplication(const char* id);
+// Velora_Corrupt_Failover_DB rows.  Completed by the database-check work.
+void hookAnswerCorruptFailover(const char* id);
+// Velora_DB_Whitespace rows (Parse_Velora_DB_Whitespace).  Completed by the
+// database-check work.
+void hookAnswerDbWhitespace(const char* id);
+// Velora_Group_Updates rows (Parse_Velora_Group_Updates).  Completed by the
+// group-monitor work.
+void hookAnswerGroupUpdates(const char* id);
+// Rows of the seven MV_ statistics tables from the add-in part of the
+// snapshot (Parse_MV_...).  Completed by the add-in statistics work.
+void hookAnswerAddInTable(const char* groupName, const char* id);
+
+#endif  // QVD_CORE_HOOKS_H_
