@@ -25,7 +25,13 @@ int64_t BoundedLength(const char* s, int n) {
 
 }  // namespace
 
-StringCore::~StringCore() { std::free(m_buffer); }
+StringCore::~StringCore() {
+  std::free(m_buffer);
+  // A static string read after its destruction (exit order) looks empty.
+  m_buffer = nullptr;
+  m_length = 0;
+  m_capacity = 0;
+}
 
 bool StringCore::setCapacity(int64_t newCapacity) {
   if (newCapacity < 0 || newCapacity > INT_MAX - 1) {
