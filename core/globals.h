@@ -9,7 +9,6 @@
 #include <sys/types.h>
 
 #include <atomic>
-#include <cstdint>
 
 #include "serverapi/vaxel.h"
 
@@ -42,15 +41,6 @@ extern long mveventpid;
 // Response time in seconds of the most recent ping of the server; written
 // by the availability check (main thread), read by the row builders.
 extern long responsetime;
-
-// Kilobytes received and sent at the previous build of Velora_NET_TCPIP64
-// and of Velora_SMTP64 (inbound sessions); 0 at start.  Written by the
-// dispatch loop after each build, read by the row builder for the interval
-// columns; main thread only.
-extern int32_t prevTCPIPKBRec;
-extern int32_t prevTCPIPKBSent;
-extern int32_t prevSMTPKBRec;
-extern int32_t prevSMTPKBSent;
 
 // Set by the intake thread when the agent ends the conversation or the link
 // fails; read by the dispatch loop and the background threads.
