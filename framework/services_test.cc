@@ -1,14 +1,70 @@
 #include "framework/services.h"
-#include "framework/trace.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <ctime>
+#include <thread>
+#include <vector>
+
+namespace {
+
+TEST(FrameworkEnv, GetReturnsTheVariableOrNull) {
+  setenv("QVD_SERVICES_TEST", "12abc", 1);
+  ASSERT_NE(nullptr, EnvGet("QVD_SERVICES_TEST", 0));
+  EXPECT_STREQ("12abc", EnvGet("QVD_SERVICES_TEST", 0));
+  unsetenv("QVD_SERVICES_TEST");
+  EXPECT_EQ(nullptr, EnvGet("QVD_SERVICES_TEST", 0));
+  EXPECT_EQ(nullptr, EnvGet(nullptr, 0));
+}
 
 TEST(FrameworkLock, UsableFromZeroState) {
   static FwLock lock;  // zero state
   EXPECT_EQ(0, LockGet(&lock));
   EXPECT_EQ(0, LockRelease(&lock));
   EXPECT_EQ(0, LockDestroy(&lock));
-  EXPECT_EQ(0, LockGet(&lock));
+  EXPECT_EQ(0, LockGet(&lock));  // back in its zero state: usable again
   EXPECT_EQ(0, LockRelease(&lock));
+  EXPECT_EQ(0, LockDestroy(&lock));
+  EXPECT_EQ(0, LockDestroy(&lock));  // destroying an unused lock is harmless
+}
+
+TEST(FrameworkLock, ExcludesOtherThreadsFromFirstUse) {
+  // Every thread races to create the lock on its first LockGet.
+  static FwLock lock;
+  long counter = 0;  // guarded by lock; TSan reports a race if it is not
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; t++) {
+    threads.emplace_back([&counter] {
+      for (int i = 0; i < 10000; i++) {
+        LockGet(&lock);
+        counter++;
+        LockRelease(&lock);
+      }
+    });
+  }
+  for (std::thread& th : threads) th.join();
+  EXPECT_EQ(40000, counter);
   LockDestroy(&lock);
 }
+
+TEST(FrameworkLock, ByNameGivesOneLockPerName) {
+  FwLock* a = LockByName("outstandingReqHashLock");
+  EXPECT_EQ(a, LockByName("outstandingReqHashLock"));
+  EXPECT_NE(a, LockByName("checkDBResultMutex"));
+  EXPECT_EQ(0, LockGet(a));
+  EXPECT_EQ(0, LockRelease(a));
+}
+
+TEST(FrameworkTime, GetIsTheWallClock) {
+  time_t before = time(nullptr);
+  struct timespec now;
+  TimeGet(&now);
+  time_t after = time(nullptr);
+  EXPECT_GE(now.tv_sec, before);
+  EXPECT_LE(now.tv_sec, after);
+  EXPECT_LT(now.tv_nsec, 1000000000L);
+  SleepSeconds(0);  // returns at once
+}
+
+}  // namespace

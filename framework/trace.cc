@@ -36,7 +36,8 @@ std::atomic<unsigned> g_counter{0};       // 0: not yet loaded
 std::atomic<int> g_reload_requested{0};   // set by SIGHUP
 
 std::mutex g_out_mu;
-int g_out_fd = -1;  // guarded by g_out_mu; -1: not opened yet
+int g_out_fd = -1;         // guarded by g_out_mu; -1: not opened yet
+bool g_out_owned = false;  // guarded by g_out_mu; g_out_fd is our own file
 
 // Parses one level word: none, error, flow, detail, all or a number.
 // Returns false for an unknown word.
@@ -103,6 +104,20 @@ bool ReadControlFile(std::string* out) {
   return true;
 }
 
+// Serialises reloads; the SIGHUP flag, the first use and TraceReload all
+// come through here.
+std::mutex g_load_mu;
+
+// Closes the output file so that the next line opens QVD_TRACE_FILE again:
+// a reload follows a renamed (rotated) or newly named trace file.
+void ReopenOutput() {
+  std::lock_guard<std::mutex> lock(g_out_mu);
+  if (g_out_owned) ::close(g_out_fd);
+  g_out_fd = -1;
+  g_out_owned = false;
+}
+
+// REQUIRES: g_load_mu held.
 void LoadConfig() {
   std::string control;
   Config c = ReadControlFile(&control) ? ParseConfig(control.c_str())
@@ -111,17 +126,36 @@ void LoadConfig() {
     std::lock_guard<std::mutex> lock(g_config_mu);
     g_config = std::move(c);
   }
-  unsigned next = g_counter.load() + 1;
+  // The counter moves after the configuration is in place, so a unit that
+  // sees the new value reads the new levels.
+  unsigned next = g_counter.load(std::memory_order_relaxed) + 1;
   if (next == 0) next = 1;
-  g_counter.store(next);
+  g_counter.store(next, std::memory_order_release);
 }
 
+// A process started with a control file can have its level raised with
+// SIGHUP without calling TraceInstallSignalHandler itself, unless it handles
+// SIGHUP its own way.
+void InstallHandlerIfControlled() {
+  const char* path = std::getenv("QVD_TRACE_CONTROL");
+  if (path == nullptr || *path == '\0') return;
+  struct sigaction current;
+  if (sigaction(SIGHUP, nullptr, &current) != 0) return;
+  if (!(current.sa_flags & SA_SIGINFO) && current.sa_handler == SIG_DFL) TraceInstallSignalHandler();
+}
+
+// Hot path of every trace macro: two plain loads when nothing changed.
 void EnsureLoaded() {
-  if (g_reload_requested.exchange(0) != 0 || g_counter.load() == 0) {
-    static std::mutex load_mu;
-    std::lock_guard<std::mutex> lock(load_mu);
-    LoadConfig();
+  if (g_reload_requested.load(std::memory_order_relaxed) == 0 &&
+      g_counter.load(std::memory_order_acquire) != 0) {
+    return;
   }
+  std::lock_guard<std::mutex> lock(g_load_mu);
+  bool requested = g_reload_requested.exchange(0) != 0;
+  bool first = g_counter.load(std::memory_order_relaxed) == 0;
+  if (requested) ReopenOutput();
+  if (requested || first) LoadConfig();
+  if (first) InstallHandlerIfControlled();
 }
 
 void OnSighup(int) { g_reload_requested.store(1); }
@@ -148,6 +182,7 @@ int OutFd() {
     const char* path = std::getenv("QVD_TRACE_FILE");
     if (path != nullptr && *path != '\0') {
       g_out_fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+      g_out_owned = g_out_fd >= 0;
     }
     if (g_out_fd < 0) g_out_fd = 2;
   }
@@ -183,6 +218,7 @@ void AppendPrefix(std::string* s, const TraceUnit* unit, unsigned kind) {
 
 // Writes the whole of `s` (one line, ending in '\n') under the output lock.
 void Emit(const std::string& s) {
+  EnsureLoaded();  // a pending SIGHUP may have moved the trace file
   std::lock_guard<std::mutex> lock(g_out_mu);
   int fd = OutFd();
   const char* p = s.data();
@@ -202,7 +238,7 @@ void Emit(const std::string& s) {
 
 unsigned TraceChangeCounter() {
   EnsureLoaded();
-  return g_counter.load();
+  return g_counter.load(std::memory_order_acquire);
 }
 
 void TraceSync(TraceUnit* unit) {
@@ -267,6 +303,7 @@ void TraceDump(TraceUnit* unit, int line, const char* header, const void* buf, s
   s.append(header ? header : "");
   s.push_back('\n');
   const unsigned char* p = static_cast<const unsigned char*>(buf);
+  if (p == nullptr) len = 0;
   for (size_t off = 0; off < len; off += 16) {
     char row[128];
     int n = std::snprintf(row, sizeof row, "  %08zx ", off);
@@ -291,8 +328,9 @@ void TraceDump(TraceUnit* unit, int line, const char* header, const void* buf, s
 }
 
 void TraceReload() {
-  static std::mutex load_mu;
-  std::lock_guard<std::mutex> lock(load_mu);
+  std::lock_guard<std::mutex> lock(g_load_mu);
+  g_reload_requested.store(0);
+  ReopenOutput();
   LoadConfig();
 }
 

@@ -14,8 +14,12 @@
 // named by QVD_TRACE_CONTROL, when set, is read at start and again on every
 // SIGHUP; its first line replaces QVD_TRACE.  Each reload moves the change
 // counter, and TraceLevel() re-syncs a unit the next time it is asked.
+// When QVD_TRACE_CONTROL is set at the first trace call and SIGHUP still has
+// its default action, the SIGHUP handler is installed then.
 //
 // Output goes to the file named by QVD_TRACE_FILE (appended), else stderr.
+// Every reload (SIGHUP or TraceReload) closes the file and opens the name
+// QVD_TRACE_FILE has then, so a rotated trace file is followed.
 // One line per call:
 //   2026-12-07 10:00:00.123 [tid] unit KIND message
 // Lines are written with one write(2) each under a process-wide lock, so
@@ -57,7 +61,8 @@ unsigned TraceChangeCounter();
 void TraceSync(TraceUnit* unit);
 
 // Returns the unit's flags, calling TraceSync first when the change counter
-// moved since the unit was last synced.
+// moved since the unit was last synced.  When nothing changed this costs a
+// few atomic loads and no lock or read-modify-write.
 unsigned TraceLevel(TraceUnit* unit);
 
 // Writes one line of the given kind (TRACE_DETAIL, TRACE_ERROR, TRACE_ALWAYS
@@ -71,11 +76,14 @@ void TracePrintf(TraceUnit* unit, unsigned kind, int line, const char* fmt, ...)
 void TraceEvent(TraceUnit* unit, int line, int kind, const char* func, long result);
 
 // Writes `header` then `len` bytes of `buf`, 16 to a line, in hexadecimal with
-// their printable form.
+// their printable form, all in one write:
+//   <prefix> DETAIL header
+//     00000000  3c 61 3e ...                                      |<a>...|
 void TraceDump(TraceUnit* unit, int line, const char* header, const void* buf, size_t len);
 
-// Re-reads the level configuration (QVD_TRACE and the control file) and moves
-// the change counter.  The SIGHUP handler requests the same through a flag.
+// Re-reads the level configuration (QVD_TRACE and the control file), reopens
+// the output file and moves the change counter.  The SIGHUP handler requests
+// the same through a flag that the next TraceLevel() call acts on.
 void TraceReload();
 
 // Installs the SIGHUP handler that makes the next TraceLevel() call reload
