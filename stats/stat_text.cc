@@ -1,0 +1,119 @@
+// Text functions over the statistics snapshot.
+#include "stats/stat_text.h"
+
+#include <string.h>
+
+#include "core/globals.h"
+#include "framework/trace.h"
+#include "stats/snapshot.h"
+
+QVD_TRACE_UNIT("stats/text");
+
+namespace {
+
+// Longest normalised number; the copy holds one more byte for its zero.
+constexpr size_t kMaxNumberLength = 1023;
+
+const char* windowEnd() { return pStatBuffer + dwStatBufferLen; }
+
+bool inWindow(const char* p) { return pStatBuffer != nullptr && p >= pStatBuffer && p < windowEnd(); }
+
+}  // namespace
+
+char* str_str(const char* text, const char* pattern, const char* linePrefix) {
+  if (pattern == nullptr || *pattern == '\0') return const_cast<char*>(text);
+  if (text == nullptr || !inWindow(text)) return nullptr;
+  size_t patternLength = strlen(pattern);
+  // A candidate is tried only while the byte after it still lies inside the
+  // window; for longer patterns memmem's own bound is the stricter one.  The
+  // pattern holds no zero byte, so no match can span one.
+  const char* last = windowEnd() - (patternLength == 1 ? 1 : 0);
+  if (last <= text) return nullptr;
+  const char* match = static_cast<const char*>(memmem(text, last - text, pattern, patternLength));
+  if (match == nullptr) return nullptr;
+  if (linePrefix != nullptr) {
+    const char* line = beginLine(const_cast<char*>(match));
+    if (strncmp(line, linePrefix, strlen(linePrefix)) != 0) return nullptr;
+  }
+  return const_cast<char*>(match);
+}
+
+char* beginLine(char* p) {
+  if (p == nullptr || pStatBuffer == nullptr) return p;
+  while (p > pStatBuffer && p[-1] != '\n' && p[-1] != '\0') --p;
+  return p;
+}
+
+char* getValueKeyword(char* start, const char* keyword) {
+  char* p = start;
+  if (keyword != nullptr) {
+    p = str_str(start, keyword, nullptr);
+    if (p == nullptr) return nullptr;
+  }
+  if (p == nullptr || !inWindow(p)) return nullptr;
+  // The snapshot is zero-terminated past its window, so both walks stop.
+  char* tab = p;
+  while (*tab != '\t' && *tab != '\0') ++tab;
+  if (*tab != '\t') return nullptr;
+  char* value = tab + 1;
+  // The value ends at its own line end: a carriage return or a line feed,
+  // whichever comes first.  (Looking for a carriage return first, across
+  // lines, would let a value of a line-feed-only line swallow the lines that
+  // follow it up to some later carriage return.)
+  char* end = value + strcspn(value, "\r\n");
+  *end = '\0';
+  convertNum(&value);
+  return value;
+}
+
+void convertNum(char** value) {
+  if (value == nullptr || *value == nullptr) return;
+  const char thousands = intl_format.ThousandString[0];
+  const char decimal = intl_format.DecimalString[0];
+  char copy[kMaxNumberLength + 1];
+  size_t length = 0;
+  bool changed = false;
+  for (char* p = *value; *p != '\0'; ++p) {
+    char c = *p;
+    if (c == '\t') {
+      changed = true;
+      continue;
+    }
+    if (c == ',' && decimal != ',') {
+      changed = true;
+      continue;
+    }
+    if (c == thousands) {
+      changed = true;
+      continue;
+    }
+    if (c == decimal && decimal != '.') {
+      *p = '.';
+      c = '.';
+      changed = true;
+    }
+    if (c != '.' && (c < '0' || c > '9')) return;  // not a number: left as it now is
+    if (length == kMaxNumberLength) break;
+    copy[length++] = c;
+  }
+  if (!changed) return;
+  copy[length] = '\0';
+  // Only bytes are dropped, so the copy never outgrows the value.
+  memcpy(*value, copy, length + 1);
+}
+
+char* findPeriod(char* p, int n) {
+  if (p == nullptr || n == 0 || !inWindow(p)) return p;
+  int wanted = n > 0 ? n : -n;
+  if (n > 0) {
+    for (char* q = p; q < windowEnd(); ++q) {
+      if (*q == '.' && --wanted == 0) return q;
+    }
+  } else {
+    for (char* q = p;; --q) {
+      if (*q == '.' && --wanted == 0) return q;
+      if (q == pStatBuffer) break;
+    }
+  }
+  return p;
+}
