@@ -1,0 +1,91 @@
+// The process-wide state of the simulated server: its model, handles, call
+// counts and call log, behind one mutex.
+//
+// Every entry point takes `mu` for its whole run (a ping's delay excepted),
+// calls Enter first, and writes its log line before returning.  The state
+// is created on first use and never destroyed, so entry points stay usable
+// from static destructors of the program; at exit the log receives the
+// count of handles still held.
+#ifndef QVD_SIM_SIMULATOR_H_
+#define QVD_SIM_SIMULATOR_H_
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "sim/call_log.h"
+#include "sim/handle_table.h"
+#include "sim/model.h"
+
+namespace vaxelsim {
+
+class Simulator {
+ public:
+  static Simulator& Get();
+
+  std::mutex mu;
+
+  // Counts one call of `entry`, follows a change of VAXEL_SIM_DIR, and
+  // returns the status a modelled fault injects into this call (0: none).
+  // REQUIRES: mu held.
+  VxStatus Enter(const char* entry);
+
+  // The model's clock.  REQUIRES: mu held.
+  int64_t NowTicks();
+
+  // Writes a problem with the model or a call to stderr and the log.
+  // REQUIRES: mu held.
+  void Report(const std::string& problem);
+
+  // Finishes a log line with the status and writes it.  Returns the status.
+  VxStatus Done(LogLine& line, VxStatus status);
+
+  uint64_t Calls(const std::string& entry) const;
+  // Frees every handle, zeroes the call counts, re-reads VAXEL_SIM_DIR and
+  // VAXEL_SIM_LOG.  REQUIRES: mu held.
+  void Reset();
+  // The exit line of the log.  REQUIRES: mu held.
+  std::string ExitLine() const;
+
+  Model model{[this](const std::string& p) { Report(p); }};
+  HandleTable handles;
+  CallLog log;
+  bool runtimeUp = false;
+
+ private:
+  Simulator();
+  void FollowEnvironment();
+
+  std::string dirFromEnv_;
+  bool dirKnown_ = false;
+  std::map<std::string, uint64_t> calls_;
+};
+
+// One entry-point call: holds the simulator's lock, counts the call and
+// builds its log line.  `fault` is the status a modelled fault injects (0:
+// none); a faulted call does nothing but return it.
+class ApiCall {
+ public:
+  explicit ApiCall(const char* entry)
+      : sim(Simulator::Get()), lock(sim.mu), fault(sim.Enter(entry)), line(entry) {
+    if (fault != 0) line.Unsigned("injected", 1);
+  }
+  // Logs the status and returns it.
+  VxStatus Done(VxStatus status) { return sim.Done(line, status); }
+  // Logs a result that is not a status.
+  void Finish(const char* key, long long value) {
+    line.Num(key, value);
+    sim.log.Write(line);
+  }
+  void Finish() { sim.log.Write(line); }
+
+  Simulator& sim;
+  std::unique_lock<std::mutex> lock;
+  VxStatus fault;
+  LogLine line;
+};
+
+}  // namespace vaxelsim
+
+#endif  // QVD_SIM_SIMULATOR_H_
