@@ -1,0 +1,84 @@
+// The TCP client end of the connection to the monitoring agent.
+//
+// Connects with a bounded number of retries, writes whole messages, and
+// reads one message at a time: the agent ends every message with '>' and a
+// line feed, and receive() hands out the text up to and including that '>'.
+// Bytes after a terminator are kept for the next receive().  A terminator
+// whose '>' ends one read and whose line feed starts the next is still found.
+//
+// A message that grows past maxMessageLength() bytes without a terminator is
+// a protocol fault: it is traced, dropped through its terminator, and
+// receive() goes on with the next message, so a peer that never sends a
+// terminator cannot make the collector hold unbounded memory.
+//
+// It lives in the PWX namespace, apart from the add-in channel's own line
+// client.
+//
+// Thread-safety: write() may be called from several threads at once; each
+// message goes out whole (writes are serialised and short sends completed).
+// receive() is called by one thread at a time.  shutdownBoth() may be called
+// from any thread to wake a blocked receive() or write(); closeSocket() and
+// destruction need that no other call is running.
+#ifndef QVD_AGENTLINK_CLIENT_SOCKET_H_
+#define QVD_AGENTLINK_CLIENT_SOCKET_H_
+
+#include <netinet/in.h>
+
+#include <mutex>
+#include <vector>
+
+#include "agentlink/pwx_string.h"
+
+namespace PWX {
+
+class ClientSocket {
+ public:
+  // Longest message accepted by default: far above any real agent request.
+  static constexpr int kDefaultMaxMessageLength = 1 << 20;
+
+  // `ipaddr` (dotted IPv4 text) is not copied and must outlive the socket.
+  ClientSocket(int port, const char* ipaddr);
+  ~ClientSocket();
+  ClientSocket(const ClientSocket&) = delete;
+  ClientSocket& operator=(const ClientSocket&) = delete;
+
+  // Connects: up to four attempts, sleeping 2, 4, 8 and 16 seconds after the
+  // failed ones.  True when connected.
+  bool open();
+
+  // Closes the descriptor (descriptor -1).  Kept bytes stay.
+  void closeSocket();
+
+  // Shuts both directions down without closing the descriptor, so a blocked
+  // receive() returns false and a blocked write() fails.
+  void shutdownBoth();
+
+  // Sends the whole text of `message` (without its terminating zero).  True
+  // unless a send call failed.
+  bool write(const String* message);
+  bool write(const char* data, int len);
+
+  // Empties `message`, then fills it with the next complete message (without
+  // the terminating line feed).  False when the connection failed or the
+  // agent closed it; `message` may then hold a partial message.
+  bool receive(String* message);
+
+  int descriptor() const { return m_fd; }
+  int maxMessageLength() const { return m_maxMessage; }
+  // Sets the longest message accepted (at least 2).
+  void setMaxMessageLength(int n) { m_maxMessage = n < 2 ? 2 : n; }
+
+ private:
+  struct sockaddr_in m_address;
+  int m_port;
+  const char* m_ipaddr;  // not owned
+  int m_fd = -1;
+  // Received bytes not yet handed out: the start of the next message.
+  std::vector<char> m_leftOver;
+  int m_maxMessage = kDefaultMaxMessageLength;
+  std::mutex m_writeMutex;  // one message on the wire at a time
+};
+
+}  // namespace PWX
+
+#endif  // QVD_AGENTLINK_CLIENT_SOCKET_H_

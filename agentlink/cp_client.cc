@@ -1,0 +1,631 @@
+// The agent link client API: registry of attribute groups, table of
+// outstanding request ids, per-group response buffers, and the lifecycle
+// of the one connection.
+//
+// Lifecycle safety: every cp_ call that touches the registry, the request
+// table, the buffers or the socket enters a call gate that admits it only in
+// the state it needs and counts it; cp_CloseConnection first closes the gate
+// (state CLOSED_STATE), wakes calls blocked on the socket, waits for the
+// count to drop to zero and only then frees anything.
+#include "agentlink/cp_client.h"
+
+#include <atomic>
+#include <climits>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
+
+#include "agentlink/client_request_handler.h"
+#include "agentlink/client_socket.h"
+#include "agentlink/hash_map.h"
+#include "agentlink/messages.h"
+#include "agentlink/parser.h"
+#include "agentlink/pwx_string.h"
+#include "framework/services.h"
+#include "framework/trace.h"
+
+QVD_TRACE_UNIT("agentlink/client");
+
+namespace {
+
+// One registered attribute group.
+struct AGPTR {
+  char* name;            // owned; also the registry key
+  int version;
+  void* handle;          // the caller's, compared by identity
+  PWX::String* buffer;   // owned; the answer being assembled
+  char* pendingId;       // owned copy of the id whose rows are in buffer, or null
+  std::mutex mutex;      // guards buffer and pendingId
+};
+
+// Data of a task id in outstandingRequests (data ids map to their AGPTR).
+const char kTaskMarker = 't';
+
+// A PWX::String whose text the parser may cut in place.
+class MessageText : public PWX::String {
+ public:
+  explicit MessageText(int n) : PWX::String(n) {}
+  char* writable() { return m_buffer; }
+};
+
+std::atomic<int> g_port{-1};
+std::atomic<int> g_state{CLOSED_STATE};
+HashMap* agHash = nullptr;                // group name -> AGPTR
+HashMap* outstandingRequests = nullptr;   // id (owned copy) -> AGPTR or kTaskMarker
+FwLock outstandingReqHashLock;            // guards outstandingRequests
+PWX::ClientSocket* g_socket = nullptr;
+int initial_string_size = 4096;
+int percent_extra_increment = 100;
+
+// Serialises open and close against each other.
+std::mutex g_lifeMutex;
+// The call gate.
+std::mutex g_gateMutex;
+std::condition_variable g_gateIdle;
+int g_activeCalls = 0;  // guarded by g_gateMutex
+
+class CallGate {
+ public:
+  explicit CallGate(int state) {
+    std::lock_guard<std::mutex> hold(g_gateMutex);
+    if (g_state.load() == state) {
+      ++g_activeCalls;
+      m_entered = true;
+    }
+  }
+  ~CallGate() {
+    if (!m_entered) return;
+    std::lock_guard<std::mutex> hold(g_gateMutex);
+    if (--g_activeCalls == 0) g_gateIdle.notify_all();
+  }
+  bool entered() const { return m_entered; }
+
+ private:
+  bool m_entered = false;
+};
+
+void TraceIllegalState(int expected) {
+  if (expected == REG_COMPLETE_STATE) {
+    QVD_ERROR("Called with illegal state.  Expected %d (REG_COMPLETE_STATE), got %d.", expected, g_state.load());
+  } else {
+    QVD_ERROR("Called with illegal state.  Expected %d (OPEN_SOCKET_STATE), got %d.", expected, g_state.load());
+  }
+}
+
+char* Dup(const char* s) {
+  if (s == nullptr) return nullptr;
+  char* c = strdup(s);
+  if (c == nullptr) QVD_ERROR("malloc failed");
+  return c;
+}
+
+void FreeAgptr(AGPTR* ag) {
+  std::free(ag->name);
+  delete ag->buffer;
+  std::free(ag->pendingId);
+  delete ag;
+}
+
+// The data stored for `id`, or null.  Takes the request table lock.
+const void* LookupId(const char* id) {
+  if (id == nullptr) return nullptr;
+  LockGet(&outstandingReqHashLock);
+  const void* data = outstandingRequests->get(id);
+  LockRelease(&outstandingReqHashLock);
+  return data;
+}
+
+// The group of outstanding data request `id`, or null (traced).
+AGPTR* LookupDataId(const char* id) {
+  const void* data = LookupId(id);
+  if (data == nullptr || data == &kTaskMarker) {
+    QVD_ERROR("Did not find id %s", id != nullptr ? id : "(null)");
+    return nullptr;
+  }
+  return static_cast<AGPTR*>(const_cast<void*>(data));
+}
+
+// Removes `id` from the table when it still maps to `expected`; true when it
+// did.  Takes the request table lock.
+bool RetireId(const char* id, const void* expected) {
+  LockGet(&outstandingReqHashLock);
+  bool retired = false;
+  if (outstandingRequests->get(id) == expected) {
+    const char* key = nullptr;
+    outstandingRequests->remove(id, &key);
+    std::free(const_cast<char*>(key));
+    retired = true;
+  }
+  LockRelease(&outstandingReqHashLock);
+  return retired;
+}
+
+// Files `id` as outstanding with `data`.  A repeated id keeps one entry.
+void FileId(const char* id, const void* data) {
+  LockGet(&outstandingReqHashLock);
+  if (outstandingRequests->contains(id)) {
+    QVD_ERROR("Request id %s is already outstanding", id);
+    outstandingRequests->put(id, data);
+  } else {
+    char* key = Dup(id);
+    if (key == nullptr || !outstandingRequests->put(key, data)) {
+      std::free(key);
+      QVD_ERROR("malloc failed");
+    }
+  }
+  LockRelease(&outstandingReqHashLock);
+}
+
+AGPTR* FindByHandle(void* handle) {
+  HashMapIterator it = agHash->iterator();
+  while (it.hasNext()) {
+    it.next();
+    auto* ag = static_cast<AGPTR*>(const_cast<void*>(it.getData()));
+    if (ag->handle == handle) return ag;
+  }
+  return nullptr;
+}
+
+AGPTR* FindByName(const char* name) {
+  if (name == nullptr) return nullptr;
+  return static_cast<AGPTR*>(const_cast<void*>(agHash->get(name)));
+}
+
+void AppendRequestInfo(CpRequest* req, const RequestInfo* info) {
+  RequestInfo** tail = &req->requestInfo;
+  while (*tail != nullptr) tail = &(*tail)->next;
+  for (; info != nullptr; info = info->next) {
+    if (info->name == nullptr || info->value == nullptr) {
+      QVD_ERROR("Received requestInfo with null name or value");
+      continue;
+    }
+    auto* copy = static_cast<RequestInfo*>(std::calloc(1, sizeof(RequestInfo)));
+    if (copy == nullptr) {
+      QVD_ERROR("malloc failed");
+      return;
+    }
+    copy->name = Dup(info->name);
+    copy->value = Dup(info->value);
+    copy->op = Dup(info->op);
+    copy->logOp = Dup(info->logOp);
+    *tail = copy;
+    tail = &copy->next;
+  }
+}
+
+// Decides what one decoded message means.  True when it yields a request
+// (filled into *req), false when it is skipped.
+bool TakeRequest(const ClientRequestXMLHandler& h, CpRequest* req) {
+  const char* group = h.getAttrGroup();
+  const char* groupText = group != nullptr ? group : "(null)";
+  if (h.isDataRequest()) {
+    QVD_DETAIL("Got data request for attribute group %s", groupText);
+    AGPTR* ag = FindByName(group);
+    if (ag == nullptr) {
+      QVD_ERROR("Requested attribute group was not registered for!!!");
+      return false;
+    }
+    if (h.getId() == nullptr) {
+      QVD_ERROR("Data request without id for attribute group %s, skipped", groupText);
+      return false;
+    }
+    req->handle = ag->handle;
+    req->type = CP_REQ_DATA;
+    req->id = Dup(h.getId());
+    req->requestStartedID = Dup(h.getRequestStartedID());
+    FileId(h.getId(), ag);
+    return true;
+  }
+  if (h.isTaskRequest()) {
+    if (h.getId() == nullptr) {
+      QVD_ERROR("Task request without id, skipped");
+      return false;
+    }
+    req->command = Dup(h.getTaskRequest());
+    req->user = Dup(h.getTaskRequestUser());
+    req->type = CP_REQ_TASK;
+    req->id = Dup(h.getId());
+    FileId(h.getId(), &kTaskMarker);
+    return true;
+  }
+  if (h.isRequestStartedRequest()) {
+    QVD_DETAIL("Got request start for attribute group %s", groupText);
+    AGPTR* ag = FindByName(group);
+    if (ag == nullptr) {
+      QVD_ERROR("Requested attribute group <%s> was not registered!!!", groupText);
+      return false;
+    }
+    req->handle = ag->handle;
+    req->type = CP_REQ_STARTED;
+    req->requestStartedID = Dup(h.getRequestStartedID());
+    return true;
+  }
+  if (h.isRequestStoppedRequest()) {
+    QVD_DETAIL("Got request stop for attribute group %s", groupText);
+    AGPTR* ag = FindByName(group);
+    if (ag != nullptr) {
+      req->handle = ag->handle;
+    } else {
+      // Handed over with a null handle: a stop notice must never read as
+      // the end of the conversation.
+      QVD_ERROR("Requested attribute group was not registered for!!!");
+    }
+    req->type = CP_REQ_STOPPED;
+    req->requestStartedID = Dup(h.getRequestStartedID());
+    req->shuttingDown = h.isShuttingDown();
+    if (req->shuttingDown) {
+      QVD_DETAIL("Agent is in the process of shutting down.");
+    } else {
+      QVD_DETAIL("Agent is not in the process of shutting down.");
+    }
+    return true;
+  }
+  if (h.isShutdownRequest()) {
+    req->type = CP_REQ_SHUTDOWN;
+    req->shuttingDown = h.isShuttingDown();
+    return true;
+  }
+  QVD_ERROR("Unrecognized request type");
+  return false;
+}
+
+// Writes a complete message; CP_OK or CP_ERR_WRITE.
+int WriteMessage(const PWX::String* msg) { return g_socket->write(msg) ? CP_OK : CP_ERR_WRITE; }
+
+}  // namespace
+
+void cp_setPort(int port) { g_port.store(port); }
+
+int cp_OpenConnection() {
+  QVD_ENTRY();
+  if (g_port.load() == -1) {
+    const char* env = getenv("CP_PORT");
+    if (env == nullptr) {
+      QVD_ERROR("CP_PORT not found in the environment");
+      QVD_EXIT(CP_ERR_NO_PORT);
+      return CP_ERR_NO_PORT;
+    }
+    g_port.store(std::atoi(env));
+  }
+  if (g_state.load() != CLOSED_STATE) cp_CloseConnection();
+  std::lock_guard<std::mutex> life(g_lifeMutex);
+  if (g_state.load() != CLOSED_STATE) {
+    QVD_EXIT(CP_ERR_STATE);  // another thread opened it meanwhile
+    return CP_ERR_STATE;
+  }
+  agHash = new (std::nothrow) HashMap();
+  outstandingRequests = new (std::nothrow) HashMap();
+  g_socket = new (std::nothrow) PWX::ClientSocket(g_port.load(), "127.0.0.1");
+  bool connected = agHash != nullptr && outstandingRequests != nullptr && g_socket != nullptr && g_socket->open();
+
+  const char* size = EnvGet("CDP_CPCI_INITIAL_SIZE", 0);
+  if (size != nullptr) initial_string_size = std::atoi(size);
+  if (initial_string_size < 256) initial_string_size = 256;
+
+  if (!connected) {
+    delete g_socket;
+    g_socket = nullptr;
+    delete agHash;
+    agHash = nullptr;
+    delete outstandingRequests;
+    outstandingRequests = nullptr;
+    QVD_EXIT(CP_ERR_CONNECT);
+    return CP_ERR_CONNECT;
+  }
+  {
+    std::lock_guard<std::mutex> hold(g_gateMutex);
+    g_state.store(OPEN_SOCKET_STATE);
+  }
+  QVD_EXIT(CP_OK);
+  return CP_OK;
+}
+
+int cp_CloseConnection() {
+  QVD_ENTRY();
+  std::lock_guard<std::mutex> life(g_lifeMutex);
+  {
+    std::unique_lock<std::mutex> gate(g_gateMutex);
+    g_state.store(CLOSED_STATE);
+    if (g_socket != nullptr) g_socket->shutdownBoth();
+    g_gateIdle.wait(gate, [] { return g_activeCalls == 0; });
+  }
+  if (g_socket != nullptr) {
+    g_socket->closeSocket();
+    delete g_socket;
+    g_socket = nullptr;
+  }
+  if (outstandingRequests != nullptr) {
+    LockGet(&outstandingReqHashLock);
+    // Keys are owned copies; task data is a marker and data ids point to
+    // registry entries, which are freed below.
+    HashMapIterator it = outstandingRequests->iterator();
+    while (it.hasNext()) {
+      it.next();
+      std::free(const_cast<char*>(it.getKey()));
+    }
+    delete outstandingRequests;
+    outstandingRequests = nullptr;
+    LockRelease(&outstandingReqHashLock);
+    LockDestroy(&outstandingReqHashLock);
+  }
+  if (agHash != nullptr) {
+    HashMapIterator it = agHash->iterator();
+    while (it.hasNext()) {
+      it.next();
+      FreeAgptr(static_cast<AGPTR*>(const_cast<void*>(it.getData())));
+    }
+    delete agHash;
+    agHash = nullptr;
+  }
+  QVD_EXIT(CP_OK);
+  return CP_OK;
+}
+
+int cp_RegisterAttrGroup(const char* name, int version, void* handle) {
+  CallGate gate(OPEN_SOCKET_STATE);
+  if (!gate.entered()) {
+    TraceIllegalState(OPEN_SOCKET_STATE);
+    return CP_ERR_STATE;
+  }
+  if (name == nullptr) {
+    QVD_ERROR("Attribute group without a name");
+    return CP_ERR_STATE;
+  }
+  AGPTR* ag = new (std::nothrow) AGPTR();
+  if (ag == nullptr) {
+    QVD_ERROR("malloc failed for creating AGPTR.");
+    return CP_ERR_STATE;
+  }
+  ag->name = strdup(name);
+  if (ag->name == nullptr) {
+    QVD_ERROR("strdup failed for agPtr->name.");
+    delete ag;
+    return CP_ERR_STATE;
+  }
+  ag->version = version;
+  ag->handle = handle;
+  ag->buffer = new (std::nothrow) PWX::String(initial_string_size);
+  if (ag->buffer == nullptr) {
+    QVD_ERROR("malloc failed for creating AGPTR.");
+    FreeAgptr(ag);
+    return CP_ERR_STATE;
+  }
+  ag->buffer->growthPercent = percent_extra_increment < 0 ? 0 : percent_extra_increment;
+  // A second registration of a name replaces the first entry; the old key
+  // is the old entry's name, so the old entry leaves the map first.
+  const char* oldKey = nullptr;
+  auto* old = static_cast<AGPTR*>(const_cast<void*>(agHash->remove(name, &oldKey)));
+  if (old != nullptr) FreeAgptr(old);
+  if (!agHash->put(ag->name, ag)) {
+    QVD_ERROR("malloc failed for creating AGPTR.");
+    FreeAgptr(ag);
+    return CP_ERR_STATE;
+  }
+  return CP_OK;
+}
+
+int cp_RegistrationComplete() {
+  CallGate gate(OPEN_SOCKET_STATE);
+  if (!gate.entered()) {
+    TraceIllegalState(OPEN_SOCKET_STATE);
+    return CP_ERR_STATE;
+  }
+  PWX::String msg(256);
+  bool built = agentlink::appendRegistrationHead(&msg);
+  HashMapIterator it = agHash->iterator();
+  while (built && it.hasNext()) {
+    it.next();
+    const auto* ag = static_cast<const AGPTR*>(it.getData());
+    built = agentlink::appendRegistrationGroup(&msg, ag->name, ag->version);
+  }
+  built = built && agentlink::appendRegistrationTail(&msg);
+  int rc = built ? WriteMessage(&msg) : CP_ERR_MEMORY;
+  {
+    std::lock_guard<std::mutex> hold(g_gateMutex);
+    if (g_state.load() == OPEN_SOCKET_STATE) g_state.store(REG_COMPLETE_STATE);
+  }
+  return rc;
+}
+
+int cp_WaitForRequest(CpRequest** request) {
+  auto* req = static_cast<CpRequest*>(std::calloc(1, sizeof(CpRequest)));
+  *request = req;
+  if (req == nullptr) {
+    QVD_ERROR("malloc failed");
+    return CP_ERR_MEMORY;
+  }
+  CallGate gate(REG_COMPLETE_STATE);
+  if (!gate.entered()) return CP_ERR_STATE;
+  MessageText msg(256);
+  for (;;) {
+    if (!g_socket->receive(&msg)) {
+      req->type = CP_REQ_SHUTDOWN;
+      break;
+    }
+    if (msg.writable() == nullptr) continue;  // no memory for the text
+    ClientRequestXMLHandler handler;
+    Parser parser(&handler);
+    parser.parse(msg.writable());  // what was decoded before a fault counts
+    if (!TakeRequest(handler, req)) continue;
+    // Subnode and filter conditions come with the message that yields the
+    // request; those of skipped messages were dropped with them.
+    req->subnode = Dup(handler.getSubnode());
+    AppendRequestInfo(req, handler.getRequestInfoHead());
+    break;
+  }
+  return CP_OK;
+}
+
+void cp_FreeRequest(CpRequest* request) {
+  if (request == nullptr) return;
+  std::free(request->id);
+  std::free(request->requestStartedID);
+  std::free(request->command);
+  std::free(request->subnode);
+  std::free(request->user);
+  freeRequestInfoChain(request->requestInfo);
+  std::free(request);
+}
+
+int cp_SetAttributeValues(const char** values, int count, const char* id) {
+  CallGate gate(REG_COMPLETE_STATE);
+  if (!gate.entered()) {
+    TraceIllegalState(REG_COMPLETE_STATE);
+    return CP_ERR_STATE;
+  }
+  AGPTR* ag = LookupDataId(id);
+  if (ag == nullptr) return CP_ERR_ID;
+  if (count < 0) count = 0;
+  std::lock_guard<std::mutex> hold(ag->mutex);
+  PWX::String* buf = ag->buffer;
+  if (buf->capacity() == 0) {
+    std::printf("KxT cp_SetAttributeValues no memory in string buffer1\n");
+    std::fflush(stdout);
+    return CP_ERR_MEMORY;
+  }
+  if (ag->pendingId != nullptr && std::strcmp(ag->pendingId, id) != 0) {
+    QVD_ERROR("Rows for id %s while the answer for id %s of group %s is pending", id, ag->pendingId, ag->name);
+    return CP_ERR_STATE;
+  }
+  if (ag->pendingId == nullptr) {
+    ag->pendingId = Dup(id);
+    if (ag->pendingId == nullptr || !agentlink::appendDataResponseHead(buf, id, ag->name)) {
+      std::free(ag->pendingId);
+      ag->pendingId = nullptr;
+      buf->copy(nullptr);
+      return CP_ERR_MEMORY;
+    }
+  }
+  long need = buf->length() + agentlink::rowReserveSize(values, count);
+  if (need > INT_MAX / 2 || !buf->reserve(static_cast<int>(need))) {
+    std::printf("KxT cp_SetAttributeValues Out of Memory attempting to obtain %ld bytes1\n", need);
+    std::fflush(stdout);
+    return CP_ERR_MEMORY;
+  }
+  if (!agentlink::buildInstanceXMLSegment(buf, values, count)) return CP_ERR_MEMORY;
+  return CP_OK;
+}
+
+int cp_SendData(const char* id) {
+  CallGate gate(REG_COMPLETE_STATE);
+  if (!gate.entered()) {
+    TraceIllegalState(REG_COMPLETE_STATE);
+    return CP_ERR_STATE;
+  }
+  AGPTR* ag = LookupDataId(id);
+  if (ag == nullptr) return CP_ERR_ID;
+  std::lock_guard<std::mutex> hold(ag->mutex);
+  // Another thread may have answered the id while this one waited.
+  if (LookupId(id) != ag) {
+    QVD_ERROR("Did not find id %s", id);
+    return CP_ERR_ID;
+  }
+  PWX::String* buf = ag->buffer;
+  if (buf->capacity() == 0) {
+    std::printf("KxT cp_SendData no memory in string buffer\n");
+    std::fflush(stdout);
+    return CP_ERR_MEMORY;
+  }
+  if (ag->pendingId != nullptr && std::strcmp(ag->pendingId, id) != 0) {
+    QVD_ERROR("Answer for id %s while the answer for id %s of group %s is pending", id, ag->pendingId, ag->name);
+    return CP_ERR_STATE;
+  }
+  bool built = (ag->pendingId != nullptr || agentlink::appendDataResponseHead(buf, id, ag->name)) &&
+               agentlink::appendDataResponseTail(buf);
+  int rc = built ? WriteMessage(buf) : CP_ERR_MEMORY;
+  buf->copy(nullptr);  // keeps the capacity for the next answer
+  std::free(ag->pendingId);
+  ag->pendingId = nullptr;
+  if (rc != CP_ERR_MEMORY) RetireId(id, ag);
+  return rc;
+}
+
+int cp_SendError(int rc, const char* id) {
+  CallGate gate(REG_COMPLETE_STATE);
+  if (!gate.entered()) {
+    TraceIllegalState(REG_COMPLETE_STATE);
+    return CP_ERR_STATE;
+  }
+  AGPTR* ag = LookupDataId(id);
+  if (ag == nullptr) return CP_ERR_ID;
+  std::lock_guard<std::mutex> hold(ag->mutex);
+  if (LookupId(id) != ag) {
+    QVD_ERROR("Did not find id %s", id);
+    return CP_ERR_ID;
+  }
+  if (ag->buffer->capacity() == 0) {
+    std::printf("KxT cp_SendError no memory in string buffer\n");
+    std::fflush(stdout);
+    return CP_ERR_MEMORY;
+  }
+  PWX::String msg(256);
+  int result = agentlink::appendDataError(&msg, id, ag->name, rc) ? WriteMessage(&msg) : CP_ERR_MEMORY;
+  if (ag->pendingId != nullptr && std::strcmp(ag->pendingId, id) == 0) {
+    ag->buffer->copy(nullptr);
+    std::free(ag->pendingId);
+    ag->pendingId = nullptr;
+  }
+  if (result != CP_ERR_MEMORY) RetireId(id, ag);
+  return result;
+}
+
+int cp_SendEventData(const char** values, int count, void* handle) {
+  return cp_SendSubnodeEventData(values, count, handle, nullptr);
+}
+
+int cp_SendSubnodeEventData(const char** values, int count, void* handle, const char* subnode) {
+  CallGate gate(REG_COMPLETE_STATE);
+  if (!gate.entered()) {
+    TraceIllegalState(REG_COMPLETE_STATE);
+    return CP_ERR_STATE;
+  }
+  AGPTR* ag = FindByHandle(handle);
+  if (ag == nullptr) return CP_ERR_HANDLE;
+  if (count < 0) count = 0;
+  PWX::String msg(256);
+  if (!agentlink::appendEventHead(&msg, subnode, ag->name)) return CP_ERR_MEMORY;
+  long need = msg.length() + agentlink::rowReserveSize(values, count);
+  if (need > INT_MAX / 2 || !msg.reserve(static_cast<int>(need))) {
+    std::printf("KxT cp_SendEventData Out of Memory attempting to obtain %ld bytes\n", need);
+    std::fflush(stdout);
+    return CP_ERR_MEMORY;
+  }
+  if (!agentlink::buildInstanceXMLSegment(&msg, values, count) || !agentlink::appendEventTail(&msg)) {
+    return CP_ERR_MEMORY;
+  }
+  return WriteMessage(&msg);
+}
+
+int cp_SendEventError(int rc, void* handle) { return cp_SendSubnodeEventError(rc, handle, nullptr); }
+
+int cp_SendSubnodeEventError(int rc, void* handle, const char* subnode) {
+  CallGate gate(REG_COMPLETE_STATE);
+  if (!gate.entered()) {
+    TraceIllegalState(REG_COMPLETE_STATE);
+    return CP_ERR_STATE;
+  }
+  AGPTR* ag = FindByHandle(handle);
+  if (ag == nullptr) return CP_ERR_HANDLE;
+  PWX::String msg(256);
+  if (!agentlink::appendEventError(&msg, subnode, ag->name, rc)) return CP_ERR_MEMORY;
+  return WriteMessage(&msg);
+}
+
+int cp_SendTaskRC(int rc, const char* id) {
+  CallGate gate(REG_COMPLETE_STATE);
+  if (!gate.entered()) return CP_ERR_STATE;
+  // Retired before the write, under the lock, so one id is answered once.
+  if (id == nullptr || !RetireId(id, &kTaskMarker)) {
+    QVD_ERROR("Did not find id %s", id != nullptr ? id : "(null)");
+    return CP_ERR_ID;
+  }
+  PWX::String msg(256);
+  if (msg.capacity() == 0 || !agentlink::appendTaskResponse(&msg, id, rc)) {
+    QVD_ERROR("malloc failed");
+    return CP_ERR_MEMORY;
+  }
+  return WriteMessage(&msg);
+}
