@@ -111,9 +111,10 @@ Parser::~Parser() = default;
 bool Parser::parse(char* text) {
   char* p = text;
   bool ok = true;
-  while (*p != '\0') {
-    char* lt = std::strchr(p, '<');
+  for (;;) {
+    char* lt = *p != '\0' ? std::strchr(p, '<') : nullptr;
     if (lt == nullptr) {
+      // The end of the text (what follows the last tag is ignored).
       if (openElements_.getCount() != 0) {
         if (handler_ != nullptr) {
           handler_->fatalError("Missing end tag for element: %s",
