@@ -74,6 +74,7 @@ VxStatus VxInitRuntime(int argc, char** argv) {
   if (call.fault) return call.Done(call.fault);
   VxStatus status = call.sim.model.Data().initRuntime;
   if (status == 0) call.sim.runtimeUp = true;
+  vaxelsim::Simulator::ClaimExitLine();
   return call.Done(status);
 }
 

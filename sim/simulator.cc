@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
@@ -12,7 +13,7 @@ namespace vaxelsim {
 namespace {
 
 Simulator* g_sim = nullptr;
-pid_t g_pid = 0;  // the process that loaded the library; forked children stay quiet
+std::atomic<pid_t> g_pid{0};  // the process that loaded the library; forked children stay quiet
 
 void WriteExitLine() {
   if (g_sim == nullptr || getpid() != g_pid) return;
@@ -83,7 +84,10 @@ uint64_t Simulator::Calls(const std::string& entry) const {
   return it == calls_.end() ? 0 : it->second;
 }
 
+void Simulator::ClaimExitLine() { g_pid = getpid(); }
+
 void Simulator::Reset() {
+  ClaimExitLine();
   handles.Clear();
   calls_.clear();
   runtimeUp = false;

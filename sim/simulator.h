@@ -47,6 +47,9 @@ class Simulator {
   void Reset();
   // The exit line of the log.  REQUIRES: mu held.
   std::string ExitLine() const;
+  // Makes the calling process the one that writes the exit line: the one
+  // that initialised the runtime, not a child forked from it.
+  static void ClaimExitLine();
 
   Model model{[this](const std::string& p) { Report(p); }};
   HandleTable handles;
@@ -68,17 +71,26 @@ class Simulator {
 class ApiCall {
  public:
   explicit ApiCall(const char* entry)
-      : sim(Simulator::Get()), lock(sim.mu), fault(sim.Enter(entry)), line(entry) {
-    if (fault != 0) line.Unsigned("injected", 1);
-  }
+      : sim(Simulator::Get()), lock(sim.mu), fault(sim.Enter(entry)), line(entry) {}
   // Logs the status and returns it.
-  VxStatus Done(VxStatus status) { return sim.Done(line, status); }
+  VxStatus Done(VxStatus status) {
+    MarkFault();
+    return sim.Done(line, status);
+  }
   // Logs a result that is not a status.
   void Finish(const char* key, long long value) {
+    MarkFault();
     line.Num(key, value);
     sim.log.Write(line);
   }
-  void Finish() { sim.log.Write(line); }
+  void Finish() {
+    MarkFault();
+    sim.log.Write(line);
+  }
+
+  void MarkFault() {
+    if (fault != 0) line.Unsigned("injected", 1);
+  }
 
   Simulator& sim;
   std::unique_lock<std::mutex> lock;
