@@ -1,0 +1,146 @@
+// Framing of the incoming byte stream and whole writes, against a loopback
+// stand-in for the agent.
+#include "agentlink/client_socket.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "agentlink/loopback_peer_testutil.h"
+
+namespace {
+
+class ClientSocketTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sock_.reset(new PWX::ClientSocket(peer_.port(), "127.0.0.1"));
+    ASSERT_TRUE(sock_->open());
+    ASSERT_TRUE(peer_.accept());
+  }
+
+  // Sends the chunks with a pause between them, so they arrive in separate
+  // reads, while the test thread receives.
+  std::thread SendChunks(std::vector<std::string> chunks) {
+    return std::thread([this, chunks] {
+      for (const auto& c : chunks) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        peer_.send(c);
+      }
+    });
+  }
+
+  std::string Receive(bool* ok = nullptr) {
+    PWX::String msg(16);
+    bool r = sock_->receive(&msg);
+    if (ok != nullptr) *ok = r;
+    return msg.c_str();
+  }
+
+  testutil::LoopbackPeer peer_;
+  std::unique_ptr<PWX::ClientSocket> sock_;
+};
+
+TEST_F(ClientSocketTest, TwoMessagesInOneRead) {
+  peer_.send("<a x=\"1\"/>\n<b/>\n");
+  EXPECT_EQ(Receive(), "<a x=\"1\"/>");
+  // The second comes from what was kept: the peer closing changes nothing.
+  peer_.closeConnection();
+  bool ok = false;
+  EXPECT_EQ(Receive(&ok), "<b/>");
+  EXPECT_TRUE(ok);
+  Receive(&ok);
+  EXPECT_FALSE(ok);
+}
+
+TEST_F(ClientSocketTest, MessageOverThreeReads) {
+  std::thread t = SendChunks({"<dataRequest id=\"1\">", "<attrGroup name=\"G\"/>", "</dataRequest>\n"});
+  EXPECT_EQ(Receive(), "<dataRequest id=\"1\"><attrGroup name=\"G\"/></dataRequest>");
+  t.join();
+}
+
+TEST_F(ClientSocketTest, ReadEndingAtTheTerminatorKeepsNothing) {
+  peer_.send("<a/>\n");
+  EXPECT_EQ(Receive(), "<a/>");
+  std::thread t = SendChunks({"<b/>\n"});
+  EXPECT_EQ(Receive(), "<b/>");
+  t.join();
+}
+
+TEST_F(ClientSocketTest, TerminatorSplitOverTwoReads) {
+  std::thread t = SendChunks({"<a x=\"1\">", "\n<b/>\n"});
+  EXPECT_EQ(Receive(), "<a x=\"1\">");
+  EXPECT_EQ(Receive(), "<b/>");
+  t.join();
+  // A line feed without '>' before it is no terminator.
+  std::thread t2 = SendChunks({"<c>x\n", "y</c>\n"});
+  EXPECT_EQ(Receive(), "<c>x\ny</c>");
+  t2.join();
+}
+
+TEST_F(ClientSocketTest, PeerClosingMidMessage) {
+  peer_.send("<a/>\n<dataRequest id=\"1\">");
+  EXPECT_EQ(Receive(), "<a/>");
+  peer_.closeConnection();
+  bool ok = true;
+  Receive(&ok);
+  EXPECT_FALSE(ok);
+}
+
+TEST_F(ClientSocketTest, OverlongMessageIsDroppedThroughItsTerminator) {
+  sock_->setMaxMessageLength(100);
+  std::string junk(5000, 'x');
+  std::thread t = SendChunks({"<a>" + junk, junk + ">", "\n<ok/>\n"});
+  EXPECT_EQ(Receive(), "<ok/>");
+  t.join();
+  // A message right at the limit still passes.
+  std::string fits = "<a>" + std::string(93, 'y') + "</a>";
+  ASSERT_EQ(fits.size(), 100u);
+  peer_.send(fits + "\n");
+  EXPECT_EQ(Receive(), fits);
+}
+
+TEST_F(ClientSocketTest, WritesWholeMessagesFromManyThreads) {
+  const int kThreads = 4, kPerThread = 200;
+  std::vector<std::thread> writers;
+  for (int t = 0; t < kThreads; ++t) {
+    writers.emplace_back([this, t] {
+      // Large enough that a send may be cut short by the socket buffer.
+      std::string body(20000 + t, static_cast<char>('a' + t));
+      for (int i = 0; i < kPerThread; ++i) {
+        std::string line = "<m t=\"" + std::to_string(t) + "\">" + body + "</m>\n";
+        PWX::String msg(line.c_str());
+        EXPECT_TRUE(sock_->write(&msg));
+      }
+    });
+  }
+  int counts[kThreads] = {};
+  for (int n = 0; n < kThreads * kPerThread; ++n) {
+    bool ok = false;
+    std::string line = peer_.readLine(&ok);
+    ASSERT_TRUE(ok);
+    int t = line[6] - '0';
+    ASSERT_TRUE(t >= 0 && t < kThreads);
+    EXPECT_EQ(line, "<m t=\"" + std::to_string(t) + "\">" + std::string(20000 + t, static_cast<char>('a' + t)) + "</m>");
+    counts[t]++;
+  }
+  for (auto& w : writers) w.join();
+  for (int c : counts) EXPECT_EQ(c, kPerThread);
+}
+
+TEST_F(ClientSocketTest, ShutdownWakesABlockedReceive) {
+  std::thread t([this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    sock_->shutdownBoth();
+  });
+  bool ok = true;
+  Receive(&ok);
+  EXPECT_FALSE(ok);
+  t.join();
+  PWX::String msg("<x/>\n");
+  EXPECT_FALSE(sock_->write(&msg));
+}
+
+}  // namespace
