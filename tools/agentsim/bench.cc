@@ -1,0 +1,233 @@
+#include "tools/agentsim/bench.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+#include "tools/agentsim/runner.h"
+
+namespace agentsim {
+
+namespace {
+
+bool WriteAll(int fd, const char* data, size_t len) {
+  while (len > 0) {
+    ssize_t n = send(fd, data, len, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    len -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool ReadAll(int fd, char* data, size_t len) {
+  while (len > 0) {
+    ssize_t n = recv(fd, data, len, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    len -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+struct Fd {
+  int fd = -1;
+  ~Fd() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+void NoDelay(int fd) {
+  int one = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
+
+nlohmann::json Figures(std::vector<double>* measured, std::vector<double>* floor, size_t requestBytes,
+                       size_t answerBytes) {
+  return {{"count", measured->size()},
+          {"p50_us", Percentile(measured, 0.50)},
+          {"p99_us", Percentile(measured, 0.99)},
+          {"floor_p50_us", Percentile(floor, 0.50)},
+          {"floor_p99_us", Percentile(floor, 0.99)},
+          {"request_bytes", requestBytes},
+          {"answer_bytes", answerBytes}};
+}
+
+std::string FiguresText(const char* label, const nlohmann::json& f) {
+  char buf[512];
+  snprintf(buf, sizeof buf,
+           "  %-16s p50 %10.1f us   p99 %10.1f us   (request %zu B, answer %zu B)\n"
+           "  %-16s p50 %10.1f us   p99 %10.1f us\n",
+           label, f["p50_us"].get<double>(), f["p99_us"].get<double>(), f["request_bytes"].get<size_t>(),
+           f["answer_bytes"].get<size_t>(), "loopback floor", f["floor_p50_us"].get<double>(),
+           f["floor_p99_us"].get<double>());
+  return buf;
+}
+
+}  // namespace
+
+double Percentile(std::vector<double>* samples, double q) {
+  if (samples->empty()) return 0;
+  std::sort(samples->begin(), samples->end());
+  size_t rank = static_cast<size_t>(std::ceil(q * static_cast<double>(samples->size())));
+  if (rank > 0) --rank;
+  return (*samples)[std::min(rank, samples->size() - 1)];
+}
+
+bool LoopbackPingPong(size_t requestBytes, size_t answerBytes, long iterations, std::vector<double>* samplesUs,
+                      std::string* error) {
+  Fd listener;
+  listener.fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  if (listener.fd < 0 || bind(listener.fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      listen(listener.fd, 1) != 0 || getsockname(listener.fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    *error = std::string("loopback listener: ") + strerror(errno);
+    return false;
+  }
+  Fd client;
+  client.fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (client.fd < 0 || connect(client.fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    *error = std::string("loopback connect: ") + strerror(errno);
+    return false;
+  }
+  Fd server;
+  server.fd = accept4(listener.fd, nullptr, nullptr, SOCK_CLOEXEC);
+  if (server.fd < 0) {
+    *error = std::string("loopback accept: ") + strerror(errno);
+    return false;
+  }
+  NoDelay(client.fd);
+  NoDelay(server.fd);
+  requestBytes = std::max<size_t>(requestBytes, 1);
+  answerBytes = std::max<size_t>(answerBytes, 1);
+  bool serverOk = true;
+  std::thread echo([&] {
+    std::string in(requestBytes, '\0');
+    std::string out(answerBytes, 'a');
+    for (long i = 0; i < iterations; ++i) {
+      if (!ReadAll(server.fd, &in[0], requestBytes) || !WriteAll(server.fd, out.data(), answerBytes)) {
+        serverOk = false;
+        return;
+      }
+    }
+  });
+  std::string req(requestBytes, 'r');
+  std::string ans(answerBytes, '\0');
+  bool ok = true;
+  for (long i = 0; i < iterations && ok; ++i) {
+    auto t0 = Clock::now();
+    ok = WriteAll(client.fd, req.data(), requestBytes) && ReadAll(client.fd, &ans[0], answerBytes);
+    samplesUs->push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+  }
+  if (!ok) shutdown(server.fd, SHUT_RDWR);  // unblocks the echo thread
+  echo.join();
+  if (!ok || !serverOk) {
+    *error = "loopback ping-pong broke off";
+    return false;
+  }
+  return true;
+}
+
+bool RunBenchmark(Runner* runner, const Options& opts, Reporter* reporter) {
+  Session& session = runner->session();
+  if (!runner->AwaitRegistration(-1)) {
+    runner->ExpectFailed("benchmark: no registration from the collector");
+    return false;
+  }
+  std::vector<std::string> sequentialGroups = opts.benchGroups;
+  std::vector<std::string> burstGroups;
+  for (const auto& g : session.groups()) {
+    if (g.first == kEventGroup) continue;
+    burstGroups.push_back(g.first);
+    if (opts.benchGroups.empty() && ColumnCatalogue::IsSnapshotGroup(g.first)) sequentialGroups.push_back(g.first);
+  }
+  if (sequentialGroups.empty() || burstGroups.empty()) {
+    runner->ExpectFailed("benchmark: no groups to request");
+    return false;
+  }
+  pid_t pid = runner->collector().started() ? runner->collector().pid() : -1;
+  long rssBefore = pid > 0 ? ResidentKb(pid) : -1;
+  runner->SetQuiet(true);
+  auto awaitAll = [&](const char* phase) {
+    bool ok = runner->Pump(Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                              std::chrono::duration<double>(opts.timeout)),
+                           [&] { return session.AwaitedCount() == 0; });
+    if (!ok) runner->ExpectFailed(std::string("benchmark: the collector stopped answering during ") + phase);
+    return ok;
+  };
+  // Warm-up: the first request of each group takes the statistics snapshot
+  // and builds the rows; the measured requests are answered from the cache.
+  for (const auto& g : burstGroups) runner->SendDataRequest(g, true);
+  if (!awaitAll("the warm-up")) return runner->SetQuiet(false), false;
+
+  std::vector<double> sequential;
+  size_t requestBytes = 0, answerBytes = 0;
+  for (long i = 0; i < opts.benchRequests; ++i) {
+    const std::string& group = sequentialGroups[static_cast<size_t>(i) % sequentialGroups.size()];
+    size_t before = runner->bytesReceived();
+    auto t0 = Clock::now();
+    std::string id = runner->SendDataRequest(group, true);
+    if (!awaitAll("the one-after-another requests")) return runner->SetQuiet(false), false;
+    sequential.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+    requestBytes += DataRequestLine(id, group, std::nullopt, std::nullopt, {}).size() + 1;
+    answerBytes += runner->bytesReceived() - before;
+  }
+  size_t seqReq = requestBytes / sequential.size(), seqAns = answerBytes / sequential.size();
+
+  std::vector<double> bursts;
+  requestBytes = answerBytes = 0;
+  for (long b = 0; b < opts.benchBursts; ++b) {
+    size_t before = runner->bytesReceived();
+    auto t0 = Clock::now();
+    for (const auto& g : burstGroups) {
+      std::string id = runner->SendDataRequest(g, true);
+      requestBytes += DataRequestLine(id, g, std::nullopt, std::nullopt, {}).size() + 1;
+    }
+    if (!awaitAll("the bursts")) return runner->SetQuiet(false), false;
+    bursts.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+    answerBytes += runner->bytesReceived() - before;
+  }
+  runner->SetQuiet(false);
+  size_t burstReq = requestBytes / bursts.size(), burstAns = answerBytes / bursts.size();
+  long rssAfter = pid > 0 ? ResidentKb(pid) : -1;
+
+  std::vector<double> seqFloor, burstFloor;
+  std::string error;
+  if (!LoopbackPingPong(seqReq, seqAns, static_cast<long>(sequential.size()), &seqFloor, &error) ||
+      !LoopbackPingPong(burstReq, burstAns, static_cast<long>(bursts.size()), &burstFloor, &error)) {
+    runner->ExpectFailed("benchmark: " + error);
+    return false;
+  }
+  nlohmann::json figures = {
+      {"sequential", Figures(&sequential, &seqFloor, seqReq, seqAns)},
+      {"burst", Figures(&bursts, &burstFloor, burstReq, burstAns)},
+      {"groups_sequential", sequentialGroups.size()},
+      {"groups_burst", burstGroups.size()},
+      {"rss_kb_before", rssBefore >= 0 ? nlohmann::json(rssBefore) : nlohmann::json(nullptr)},
+      {"rss_kb_after", rssAfter >= 0 ? nlohmann::json(rssAfter) : nlohmann::json(nullptr)}};
+  std::string text = "benchmark: " + std::to_string(sequential.size()) + " requests one after another over " +
+                     std::to_string(sequentialGroups.size()) + " cached groups\n" +
+                     FiguresText("round trip", figures["sequential"]) + "benchmark: " +
+                     std::to_string(bursts.size()) + " bursts of " + std::to_string(burstGroups.size()) +
+                     " requests (every registered group)\n" + FiguresText("burst complete", figures["burst"]);
+  text += "collector resident memory: " +
+          (rssBefore >= 0 ? std::to_string(rssBefore) + " kB before, " + std::to_string(rssAfter) + " kB after"
+                          : std::string("unknown (collector not started by agentsim)"));
+  reporter->Bench(figures, text);
+  return true;
+}
+
+}  // namespace agentsim

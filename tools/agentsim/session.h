@@ -1,0 +1,102 @@
+// The agent's view of one conversation: what was requested, what the
+// collector registered and answered, and every protocol violation.
+//
+// The runner tells the session about every request it sends and hands it
+// every line the collector sends; the session decodes the line with
+// agentsim's own reader, matches answers to requests by id (one answer per
+// id, same group as requested, only for registered groups), checks row
+// widths against the column catalogue, and returns a verdict per line.
+//
+// Thread-safety: none; one thread owns a session.
+#ifndef QVD_TOOLS_AGENTSIM_SESSION_H_
+#define QVD_TOOLS_AGENTSIM_SESSION_H_
+
+#include <chrono>
+#include <deque>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tools/agentsim/columns.h"
+#include "tools/agentsim/wire_reader.h"
+
+namespace agentsim {
+
+using Clock = std::chrono::steady_clock;
+
+// What one received line turned out to be.
+struct Verdict {
+  bool decoded = false;  // msg is valid
+  WireMessage msg;
+  std::vector<std::string> violations;
+  // Answers: milliseconds since the matching request was sent (-1: none).
+  double ms = -1;
+  // Answers: true when the line answered a request agentsim was waiting for.
+  bool matched = false;
+};
+
+class Session {
+ public:
+  // `columns` must outlive the session.
+  explicit Session(const ColumnCatalogue* columns) : columns_(columns) {}
+
+  // Records a data request sent with `id` for `group`.
+  void NoteDataRequest(const std::string& id, const std::string& group, Clock::time_point sent);
+  // Records a task request sent with `id`.
+  void NoteTaskRequest(const std::string& id, Clock::time_point sent);
+
+  // Decodes and checks one line (without its line feed).
+  Verdict Receive(const std::string& line, Clock::time_point now);
+
+  // The collector closed the connection; `partial` holds bytes received
+  // after the last line feed.  Returns the violations this reveals.
+  std::vector<std::string> NoteClosed(const std::string& partial);
+
+  bool registered() const { return registered_; }
+  // The groups of the registration, in the order sent.
+  const std::vector<std::pair<std::string, long>>& groups() const { return groups_; }
+  bool IsRegistered(const std::string& group) const { return registeredNames_.count(group) != 0; }
+
+  // Counts of answers (data responses, data errors, task responses) and of
+  // events (event rows and event errors) received so far.
+  size_t answers() const { return answers_; }
+  size_t events() const { return events_; }
+  size_t violations() const { return violationCount_; }
+
+  // Requests that the collector is expected to answer and has not yet: all
+  // task requests and data requests for registered groups other than the
+  // event group.  Ids in sending order.
+  std::vector<std::string> AwaitedIds() const;
+  size_t AwaitedCount() const;
+
+ private:
+  struct Pending {
+    bool task = false;
+    std::string group;
+    bool expectAnswer = true;
+    Clock::time_point sent;
+    unsigned long seq = 0;
+  };
+
+  void CheckRegistration(const WireMessage& msg, Verdict* v);
+  void CheckAnswer(Verdict* v, Clock::time_point now);
+  void CheckRows(const WireMessage& msg, Verdict* v);
+
+  const ColumnCatalogue* columns_;
+  bool registered_ = false;
+  std::vector<std::pair<std::string, long>> groups_;
+  std::set<std::string> registeredNames_;
+  std::map<std::string, std::deque<Pending>> pending_;
+  std::set<std::string> answered_;
+  unsigned long seq_ = 0;
+  size_t received_ = 0;
+  size_t answers_ = 0;
+  size_t events_ = 0;
+  size_t violationCount_ = 0;
+};
+
+}  // namespace agentsim
+
+#endif  // QVD_TOOLS_AGENTSIM_SESSION_H_
