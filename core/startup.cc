@@ -432,17 +432,14 @@ bool convertDecimal(const char* text, int* value) {
   return true;
 }
 
-int qvdMain(int argc, char** argv) {
-  QVD_ENTRY();
-  auto finish = [](int status) {
-    QVD_EXIT(status);
-    return status;
-  };
+namespace {
 
+// Start-up steps and the dispatch loop; returns the exit status.
+int run(int argc, char** argv) {
   OrlanAPILoaderFactory loader;
   if (loader.hasLoadAPIErr()) {
     QVD_ALWAYS("There were errors to load Orlan C API. Exiting...");
-    return finish(kExitStartupFailed);
+    return kExitStartupFailed;
   }
 
   mveventpid = 0;
@@ -453,26 +450,26 @@ int qvdMain(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) QVD_DETAIL("argv[%d] = %s", i, argv[i]);
   }
 
-  if (!readEnvironment()) return finish(kExitStartupFailed);
-  if (!initRuntime(argc, argv)) return finish(kExitStartupFailed);
-  if (!settleNames()) return finish(kExitStartupFailed);
+  if (!readEnvironment()) return kExitStartupFailed;
+  if (!initRuntime(argc, argv)) return kExitStartupFailed;
+  if (!settleNames()) return kExitStartupFailed;
   int pingInterval = readPingInterval();
-  if (!readCheckDbInterval()) return finish(kExitStartupFailed);
-  if (!readCheckDbConfiguration()) return finish(kExitStartupFailed);
+  if (!readCheckDbInterval()) return kExitStartupFailed;
+  if (!readCheckDbConfiguration()) return kExitStartupFailed;
   buildStatusFileName();
 
   if (QVD_VxShouldTerminate() != 0) {
     QVD_DETAIL("calling VxTermRuntime...");
     QVD_VxTermRuntime();
     QVD_ALWAYS("Shutting down qvdclient with rc=31 for Velora Server: %s...", server_name);
-    return finish(kExitServerEnded);
+    return kExitServerEnded;
   }
   pingServerCluster();
   loadTables();
 
-  if (!readAddInSettings()) return finish(kExitStartupFailed);
-  if (!readAgentPort()) return finish(kExitStartupFailed);
-  if (!connectAndRegister()) return finish(kExitStartupFailed);
+  if (!readAddInSettings()) return kExitStartupFailed;
+  if (!readAgentPort()) return kExitStartupFailed;
+  if (!connectAndRegister()) return kExitStartupFailed;
 
   if (mvPort != nullptr && nicHostname != nullptr) {
     const char* threadName = nullptr;
@@ -481,7 +478,7 @@ int qvdMain(int argc, char** argv) {
       QVD_ALWAYS("Can't create pthread(%s) errno:(%s)", threadName ? threadName : "MVConfigure",
                  strerror(rc));
       QVD_VxTermRuntime();
-      return finish(kExitStartupFailed);
+      return kExitStartupFailed;
     }
   }
 
@@ -493,14 +490,14 @@ int qvdMain(int argc, char** argv) {
 
   resetStatsClock();
 
-  if (!buildServerInfoBlock(argv[0])) return finish(kExitNoMemory);
+  if (!buildServerInfoBlock(argv[0])) return kExitNoMemory;
 
   int rc = startRequestIntake();
   if (rc != 0) {
     QVD_ALWAYS("Can't create pthread(waitForRequest) errno:(%s)", strerror(rc));
     QVD_VxTermRuntime();
     releaseServerInfoBlock();
-    return finish(kExitStartupFailed);
+    return kExitStartupFailed;
   }
   if (qvd_check_db_interval != 0) {
     rc = hookStartDatabaseCheckThread();
@@ -508,10 +505,19 @@ int qvdMain(int argc, char** argv) {
       QVD_ALWAYS("Can't create pthread(checkDBThread) errno:(%s)", strerror(rc));
       QVD_VxTermRuntime();
       releaseServerInfoBlock();
-      return finish(kExitStartupFailed);
+      return kExitStartupFailed;
     }
   }
   if (isVeloraGroupMonitorEnabled()) hookGroupAnalyzerInit(server_name);
 
-  return finish(runDispatchLoop(pingInterval));
+  return runDispatchLoop(pingInterval);
+}
+
+}  // namespace
+
+int qvdMain(int argc, char** argv) {
+  QVD_ENTRY();
+  int status = run(argc, argv);
+  QVD_EXIT(status);
+  return status;
 }

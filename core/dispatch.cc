@@ -1,0 +1,406 @@
+#include "core/dispatch.h"
+
+#include <pthread.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "agentlink/cp_client.h"
+#include "core/availability.h"
+#include "core/globals.h"
+#include "core/hooks.h"
+#include "framework/services.h"
+#include "framework/trace.h"
+#include "serverapi/qvd_api.h"
+#include "stats/catalogue.h"
+#include "stats/multi_row.h"
+#include "stats/row_builder.h"
+#include "stats/snapshot.h"
+#include "util/qvd_hash_map.h"
+
+QVD_TRACE_UNIT("core/dispatch");
+
+namespace {
+
+// One snapshot serves every request for this many seconds.
+constexpr int32_t kSnapshotLifetime = 30;
+
+// The collector's table of filed requests: request id (the request's own
+// text, not copied) to CpRequest.  Distinct from the agent link's table of
+// outstanding ids.  Both live under outstandingReqHashLock.
+FwLock outstandingReqHashLock;
+QVDHashMap* outstandingRequests = nullptr;
+
+// Wake-up from the intake thread.  requestFiled is the predicate: set when
+// a request was filed (or the conversation ended) and not yet seen by the
+// loop.
+pthread_mutex_t dataRequestMutex = PTHREAD_MUTEX_INITIALIZER;
+pthread_cond_t dataRequestCond = PTHREAD_COND_INITIALIZER;
+bool requestFiled = false;  // guarded by dataRequestMutex
+
+pthread_t intakeThread;
+bool intakeStarted = false;
+
+// Snapshot clock, in seconds of a clock that never jumps: a wall clock set
+// back would otherwise keep an old snapshot (and its "no rows" answers) for
+// as long as it was set back.  Main thread only.
+int32_t lastStatsTime = 0;
+
+int32_t nowSeconds() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return (int32_t)now.tv_sec;
+}
+
+// Wakes the dispatch loop; any thread.
+void signalDispatch() {
+  int rc = pthread_mutex_lock(&dataRequestMutex);
+  if (rc != 0) {
+    QVD_ERROR("Error: mutex lock failed with %d", rc);
+    return;
+  }
+  requestFiled = true;
+  QVD_DETAIL("cp_WaitForRequest dataRequestMutex signal condition to main");
+  rc = pthread_cond_signal(&dataRequestCond);
+  if (rc != 0) QVD_ERROR("Error: condition signal failed with %d", rc);
+  rc = pthread_mutex_unlock(&dataRequestMutex);
+  if (rc != 0) QVD_ERROR("Error: mutex unlock failed with %d", rc);
+}
+
+// Ends the conversation from the intake thread.
+void endConversation() {
+  qvdShutdown = true;
+  cp_CloseConnection();
+  signalDispatch();
+}
+
+// ---------------------------------------------------------------------------
+// Dispatch table
+// ---------------------------------------------------------------------------
+
+// When a group's rows are built.
+enum class When {
+  kSnapshotAndFresh,  // a snapshot exists and the group is fresh
+  kFresh,             // the group is fresh, snapshot or not
+  kAddInAndFresh,     // the snapshot has an add-in part and the group is fresh
+  kAlways,            // every request
+};
+
+// Which code builds them.
+enum class Builder {
+  kSingleRow,
+  kTasks,
+  kMailByDest,
+  kMailByDest64,
+  kReplication,
+  kCorruptFailover,
+  kDbWhitespace,
+  kGroupUpdates,
+  kAddIn,
+};
+
+// Kilobyte counters updated after a build.
+enum class Counters { kNone, kTcpip, kSmtp };
+
+struct Route {
+  const char* group;
+  When when;
+  Builder builder;
+  Counters counters;
+};
+
+constexpr Route kRoutes[] = {
+    {"Velora_Calendar", When::kSnapshotAndFresh, Builder::kSingleRow, Counters::kNone},
+    {"Velora_Calendar64", When::kSnapshotAndFresh, Builder::kSingleRow, Counters::kNone},
+    {"Velora_LDAP", When::kSnapshotAndFresh, Builder::kSingleRow, Counters::kNone},
+    {"Velora_LDAP64", When::kSnapshotAndFresh, Builder::kSingleRow, Counters::kNone},
+    {"Velora_MAIL", When::kSnapshotAndFresh, Builder::kSingleRow, Counters::kNone},
+    {"Velora_MAIL64", When::kSnapshotAndFresh, Builder::kSingleRow, Counters::kNone},
+    {"Velora_NET_TCPIP", When::kSnapshotAndFresh, Builder::kSingleRow, Counters::kNone},
+    {"Velora_NET_TCPIP64", When::kSnapshotAndFresh, Builder::kSingleRow, Counters::kTcpip},
+    {"Velora_Replica_Cluster", When::kSnapshotAndFresh, Builder::kSingleRow, Counters::kNone},
+    {"Velora_Replica_Cluster64", When::kSnapshotAndFresh, Builder::kSingleRow, Counters::kNone},
+    {"Velora_Command", When::kSnapshotAndFresh, Builder::kSingleRow, Counters::kNone},
+    {"Velora_Web_Retriever", When::kSnapshotAndFresh, Builder::kSingleRow, Counters::kNone},
+    {"Velora_Server", When::kFresh, Builder::kSingleRow, Counters::kNone},
+    {"Velora_Server64", When::kFresh, Builder::kSingleRow, Counters::kNone},
+    {"Velora_Server_Cluster", When::kSnapshotAndFresh, Builder::kSingleRow, Counters::kNone},
+    {"Velora_ICM", When::kSnapshotAndFresh, Builder::kSingleRow, Counters::kNone},
+    {"Velora_ICM64", When::kSnapshotAndFresh, Builder::kSingleRow, Counters::kNone},
+    {"Velora_Database", When::kSnapshotAndFresh, Builder::kSingleRow, Counters::kNone},
+    {"Velora_Database64", When::kSnapshotAndFresh, Builder::kSingleRow, Counters::kNone},
+    {"Velora_Mail_By_Dest", When::kSnapshotAndFresh, Builder::kMailByDest, Counters::kNone},
+    {"Velora_Mail_By_Dest64", When::kSnapshotAndFresh, Builder::kMailByDest64, Counters::kNone},
+    {"Velora_SMTP", When::kSnapshotAndFresh, Builder::kSingleRow, Counters::kNone},
+    {"Velora_SMTP64", When::kSnapshotAndFresh, Builder::kSingleRow, Counters::kSmtp},
+    {"Velora_IMAP", When::kSnapshotAndFresh, Builder::kSingleRow, Counters::kNone},
+    {"Velora_IMAP64", When::kSnapshotAndFresh, Builder::kSingleRow, Counters::kNone},
+    {"Velora_Agent", When::kSnapshotAndFresh, Builder::kSingleRow, Counters::kNone},
+    {"Velora_Replica", When::kSnapshotAndFresh, Builder::kSingleRow, Counters::kNone},
+    {"Velora_Replica64", When::kSnapshotAndFresh, Builder::kSingleRow, Counters::kNone},
+    {"Velora_Tasks", When::kSnapshotAndFresh, Builder::kTasks, Counters::kNone},
+    {"Velora_Replication", When::kFresh, Builder::kReplication, Counters::kNone},
+    {"Velora_Corrupt_Failover_DB", When::kAlways, Builder::kCorruptFailover, Counters::kNone},
+    {"Velora_DB_Whitespace", When::kAlways, Builder::kDbWhitespace, Counters::kNone},
+    {"Velora_Group_Updates", When::kAlways, Builder::kGroupUpdates, Counters::kNone},
+    {"MV_View_Performance_Statistics", When::kAddInAndFresh, Builder::kAddIn, Counters::kNone},
+    {"MV_Replication_Statistics", When::kAddInAndFresh, Builder::kAddIn, Counters::kNone},
+    {"MV_Replication_Delay_Statistics", When::kAddInAndFresh, Builder::kAddIn, Counters::kNone},
+    {"MV_Mail_Size_Statistics", When::kAddInAndFresh, Builder::kAddIn, Counters::kNone},
+    {"MV_Mail_Domain_Statistics", When::kAddInAndFresh, Builder::kAddIn, Counters::kNone},
+    {"MV_Mail_Incoming_Statistics", When::kAddInAndFresh, Builder::kAddIn, Counters::kNone},
+    {"MV_Mail_Outgoing_Statistics", When::kAddInAndFresh, Builder::kAddIn, Counters::kNone},
+};
+
+const Route* routeFor(const QvdTableDescriptor* table) {
+  for (const Route& route : kRoutes)
+    if (strcmp(route.group, table->groupName) == 0) return &route;
+  return nullptr;
+}
+
+void updateCounters(Counters counters, const QvdTableDescriptor* table) {
+  // Only a row built from this snapshot leaves valid slots: without one the
+  // slots may still point into an earlier, freed snapshot.
+  if (counters == Counters::kNone || table->values[0] == nullptr) return;
+  storeKilobyteCounters(table->groupName, table->values);
+}
+
+// Adds the rows of `table` for request `id` (none when the rule says so).
+void buildRows(const QvdTableDescriptor* table, const Route& route, char* id) {
+  bool fresh = table->values[0] == nullptr;
+  bool build = false;
+  switch (route.when) {
+    case When::kSnapshotAndFresh: build = pStatBuffer != nullptr && fresh; break;
+    case When::kFresh: build = fresh; break;
+    case When::kAddInAndFresh: build = pMvStats != nullptr && fresh; break;
+    case When::kAlways: build = true; break;
+  }
+  if (!build) return;
+  switch (route.builder) {
+    case Builder::kSingleRow:
+      Parse_Velora_Data(id, table->groupName, table->values, table->columnCount,
+                        const_cast<char**>(table->keywords), const_cast<char**>(table->columns));
+      updateCounters(route.counters, table);
+      break;
+    case Builder::kTasks: Parse_Velora_Tasks(id); break;
+    case Builder::kMailByDest: Parse_Velora_Mail_By_Dest(id); break;
+    case Builder::kMailByDest64: Parse_Velora_Mail_By_Dest64(id); break;
+    case Builder::kReplication: hookAnswerReplication(id); break;
+    case Builder::kCorruptFailover: hookAnswerCorruptFailover(id); break;
+    case Builder::kDbWhitespace: hookAnswerDbWhitespace(id); break;
+    case Builder::kGroupUpdates: hookAnswerGroupUpdates(id); break;
+    case Builder::kAddIn: hookAnswerAddInTable(table->groupName, id); break;
+  }
+}
+
+// Takes or reuses the snapshot for the request at hand.
+void refreshSnapshot() {
+  int32_t now = nowSeconds();
+  int32_t age = now - lastStatsTime;
+  int status = 0;
+  if (age >= kSnapshotLifetime) {
+    QVD_DETAIL("%s statistics buffer cache expired at %d seconds", server_name, age);
+    lastStatsTime = now;
+    status = queryStats();
+  } else {
+    QVD_DETAIL("%s statistics buffer cache hit at %d seconds", server_name, age);
+  }
+  if (pStatBuffer == nullptr || status != 0) {
+    QVD_DETAIL("Skipping processing of request, no statistical data found...");
+    freeStats();
+    lastStatsTime = now - kSnapshotLifetime;  // the next request tries again
+  }
+}
+
+void answer(CpRequest* request) {
+  const QvdTableDescriptor* table = findTableDescriptorByToken(request->handle);
+  QVD_DETAIL("Main(%s) received request type=%d for handle=%s id=%s", server_name, request->type,
+             table ? table->groupName : "(unknown)", request->id);
+  refreshSnapshot();
+  const Route* route = table ? routeFor(table) : nullptr;
+  // MV_Server rows travel as events: its requests, like those of an
+  // unknown token, get no answer.
+  if (route == nullptr) return;
+  buildRows(table, *route, request->id);
+  int rc = cp_SendData(request->id);
+  if (rc != 0) QVD_ERROR("cp_SendData(%s) for %s failed: %d", request->id, table->groupName, rc);
+}
+
+void tablePass() {
+  QVD_DETAIL("checking hash table for requests...");
+  LockGet(&outstandingReqHashLock);
+  for (QVDHashMapIterator it(outstandingRequests); it.hasNext();) {
+    it.next();
+    answer(static_cast<CpRequest*>(const_cast<void*>(it.getData())));
+  }
+  for (QVDHashMapIterator it(outstandingRequests); it.hasNext();) {
+    it.next();
+    cp_FreeRequest(static_cast<CpRequest*>(const_cast<void*>(it.getData())));
+  }
+  outstandingRequests->clear();
+  LockRelease(&outstandingReqHashLock);
+}
+
+// Waits up to one second for a filed request.
+void timedWait() {
+  int rc = pthread_mutex_lock(&dataRequestMutex);
+  if (rc != 0) QVD_ERROR("Error: mutex lock failed with %d", rc);
+  struct timespec deadline;
+  TimeGet(&deadline);
+  deadline.tv_sec += 1;
+  QVD_DETAIL("dataRequestCond timed wait");
+  int reason = 0;
+  while (!requestFiled && reason == 0) {
+    errno = ETIMEDOUT;
+    reason = pthread_cond_timedwait(&dataRequestCond, &dataRequestMutex, &deadline);
+    if (reason == -1) reason = errno;
+  }
+  if (requestFiled) {
+    requestFiled = false;
+    QVD_DETAIL("Received dataRequestCond from waitForRequest thread");
+  } else if (reason == EAGAIN) {
+    errno = ETIMEDOUT;
+    QVD_DETAIL("Time out(EAGAIN) on dataRequestCond with %d", errno);
+  } else if (reason == ETIMEDOUT) {
+    errno = ETIMEDOUT;
+    QVD_DETAIL("Time out(ETIMEDOUT) on dataRequestCond with %d", errno);
+  } else if (reason == ETIME) {
+    errno = ETIMEDOUT;
+    QVD_DETAIL("Time out(ETIME) on dataRequestCond with %d", errno);
+  } else if (reason == EINTR) {
+    errno = ETIMEDOUT;
+    QVD_DETAIL("Time out(EINTR) on dataRequestCond with %d", errno);
+    errno = 0;
+  }
+  rc = pthread_mutex_unlock(&dataRequestMutex);
+  if (rc != 0) QVD_ERROR("Error: mutex unlock failed with %d", rc);
+}
+
+// True when the loop has to end; remembers what the server said.
+bool askedToEnd() {
+  if (qvdShutdown) return true;
+  addInShutdown = QVD_VxShouldTerminate();
+  return addInShutdown != 0;
+}
+
+int shutDown() {
+  QVD_DETAIL("calling VxTermRuntime...");
+  QVD_VxTermRuntime();
+  LockGet(&outstandingReqHashLock);
+  delete outstandingRequests;
+  outstandingRequests = nullptr;
+  LockRelease(&outstandingReqHashLock);
+  free(GLOBAL_ServerInfoBlock);
+  GLOBAL_ServerInfoBlock = nullptr;
+  hookGroupAnalyzerClose();
+
+  int status = qvdShutdown ? 30 : 31;
+  QVD_ALWAYS("Shutting down qvdclient with rc=%d for Velora Server: %s...", status, server_name);
+  // The intake thread still blocks in the agent link when the server ended
+  // the run; closing the link releases it, so that no thread is left inside
+  // the link while the process exits.
+  cp_CloseConnection();
+  if (intakeStarted) pthread_join(intakeThread, nullptr);
+  intakeStarted = false;
+  return status;
+}
+
+}  // namespace
+
+void resetStatsClock() { lastStatsTime = nowSeconds() - kSnapshotLifetime; }
+
+int startRequestIntake() {
+  LockGet(&outstandingReqHashLock);
+  outstandingRequests = new QVDHashMap();
+  LockRelease(&outstandingReqHashLock);
+  int rc = pthread_create(&intakeThread, nullptr, waitForRequest, nullptr);
+  if (rc != 0) {
+    LockGet(&outstandingReqHashLock);
+    delete outstandingRequests;
+    outstandingRequests = nullptr;
+    LockRelease(&outstandingReqHashLock);
+    return rc;
+  }
+  intakeStarted = true;
+  return 0;
+}
+
+void* waitForRequest(void*) {
+  QVD_ALWAYS("Started wait for request thread %lx", (unsigned long)pthread_self());
+  for (;;) {
+    QVD_DETAIL("cp_WaitForRequest for Velora Server: %s", server_name);
+    CpRequest* request = nullptr;
+    int rc = cp_WaitForRequest(&request);
+    if (rc != 0) {
+      QVD_ALWAYS("Error: cp_WaitForRequest failed with %d", rc);
+      cp_FreeRequest(request);
+      endConversation();
+      QVD_ALWAYS("Shuting down");
+      break;
+    }
+    if (request->type == CP_REQ_DATA) {
+      const QvdTableDescriptor* table = findTableDescriptorByToken(request->handle);
+      QVD_DETAIL("cp_WaitForRequest(%s) got request type=%d for handle=%s id=%s", server_name,
+                 request->type, table ? table->groupName : "(unknown)", request->id);
+      LockGet(&outstandingReqHashLock);
+      QVD_DETAIL("cp_WaitForRequest saving request in hash table using id=%s", request->id);
+      bool stored = !outstandingRequests->contains(request->id) &&
+                    outstandingRequests->put(request->id, request);
+      LockRelease(&outstandingReqHashLock);
+      if (!stored) {
+        // The id is already filed (the agent reused it before the answer)
+        // or the table is out of memory: keeping the request would orphan
+        // the filed one or leak this one.
+        QVD_ERROR("request id=%s could not be filed; dropped", request->id);
+        cp_FreeRequest(request);
+        continue;
+      }
+      signalDispatch();
+    } else if (request->type == CP_REQ_SHUTDOWN) {
+      QVD_ALWAYS("waitForRequest received shutdown notification...");
+      cp_FreeRequest(request);
+      endConversation();
+      break;
+    } else if (request->type == CP_REQ_TASK) {
+      // The collector runs no tasks; an unanswered task would keep its id
+      // outstanding in the agent link, and the agent waiting, forever.
+      int rc2 = cp_SendTaskRC(-1, request->id);
+      if (rc2 != 0) QVD_ERROR("cp_SendTaskRC(%s) failed: %d", request->id, rc2);
+      cp_FreeRequest(request);
+    } else {
+      // Start and stop notices need nothing from the collector.
+      cp_FreeRequest(request);
+    }
+  }
+  QVD_ALWAYS("waitForRequest exiting...");
+  return nullptr;
+}
+
+int runDispatchLoop(int pingInterval) {
+  QVD_ENTRY();
+  int pingCycleCount = 0;
+  for (;;) {
+    if (askedToEnd()) break;
+    if (++pingCycleCount > pingInterval) {
+      QVD_DETAIL("Velora Server and Cluster status cycle");
+      pingServerCluster();
+      pingCycleCount = 0;
+      if (askedToEnd()) {
+        QVD_ALWAYS("pingServerCluster caught shutdown...");
+        break;
+      }
+    }
+    timedWait();
+    if (askedToEnd()) {
+      QVD_ALWAYS("timedwait wakeup caught shutdown...");
+      break;
+    }
+    tablePass();
+  }
+  int status = shutDown();
+  QVD_EXIT(status);
+  return status;
+}

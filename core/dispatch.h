@@ -1,0 +1,47 @@
+// Request intake and the dispatch loop.
+//
+// The intake thread (waitForRequest) blocks in the agent link for the next
+// request, files each data request in the collector's request table (keyed
+// by its id, under outstandingReqHashLock) and wakes the dispatch loop.  The
+// dispatch loop, on the main thread, runs the availability check every
+// pingInterval + 1 passes, takes or reuses the statistics snapshot (one
+// snapshot serves every request for 30 seconds), answers every filed
+// request with the rows of its attribute group, releases the requests, and
+// ends the process when the agent or the server asks it to.
+//
+// Wake-up: the intake thread marks "a request was filed" under
+// dataRequestMutex before it signals dataRequestCond, and the loop waits
+// only while no mark is pending.  A request filed while the loop is busy
+// (answering, or running an availability check) is therefore served by the
+// very next pass, never after the one-second tick, which remains only the
+// pace of idle passes.
+//
+// Lock order: outstandingReqHashLock before checkDBResultMutex (taken by
+// the database answers inside a table pass).  dataRequestMutex is never held
+// together with another lock.
+#ifndef QVD_CORE_DISPATCH_H_
+#define QVD_CORE_DISPATCH_H_
+
+// Creates the request table, then starts the intake thread.  Returns 0 or
+// the pthread_create error (the table is then released again).
+// REQUIRES: registration is complete and the server information block is
+// built.  Call once.
+int startRequestIntake();
+
+// Makes the next data request take a fresh statistics snapshot.
+void resetStatsClock();
+
+// Runs the dispatch loop until the agent ends the conversation (returns 30)
+// or the server asks its programs to end (returns 31).  On the way out it
+// terminates the server runtime, drops the request table without answering
+// what is left in it, releases the server information block and closes the
+// group analyzer.  `pingInterval` is the number of passes between
+// availability checks.  Main thread only.
+int runDispatchLoop(int pingInterval);
+
+// The intake thread's entry; the argument is ignored; returns null.  It
+// ends on the agent's shutdown notice, a lost connection or a failed wait,
+// each of which sets qvdShutdown and closes the connection.
+void* waitForRequest(void* arg);
+
+#endif  // QVD_CORE_DISPATCH_H_
