@@ -99,10 +99,16 @@ uint16_t queryStats() {
   }
 
   char* text = static_cast<char*>(QVD_VxLockObject(handle));
+  if (text == nullptr) {
+    QVD_ALWAYS("%s unable to lock the statistic hStatBuffer", serverText());
+    releaseHandle(handle, false);
+    QVD_EXIT(1);
+    return 1;
+  }
   size_t size = 3 * static_cast<size_t>(length) + 1;  // room for a multi-byte conversion
-  char* buffer = text != nullptr ? static_cast<char*>(calloc(size, 1)) : nullptr;
+  char* buffer = static_cast<char*>(calloc(size, 1));
   if (buffer == nullptr) {
-    releaseHandle(handle, text != nullptr);
+    releaseHandle(handle, true);
     QVD_ALWAYS("%s cannot allocate memory(calloc) for statistics buffer", serverText());
     QVD_EXIT(1);
     return 1;
