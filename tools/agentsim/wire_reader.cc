@@ -15,6 +15,7 @@ struct Element {
   std::vector<std::pair<std::string, std::string>> attrs;
   std::vector<Element> children;
   size_t offset = 0;  // where its start tag begins, for messages
+  bool selfClosed = false;  // written <x/> rather than <x></x>
 
   const std::string* Attr(const char* key) const {
     for (const auto& a : attrs)
@@ -149,6 +150,7 @@ class LineParser {
       if (pos_ >= s_.size()) return Fail("start tag not closed");
       if (s_.compare(pos_, 2, "/>") == 0) {
         pos_ += 2;
+        el->selfClosed = true;
         return true;
       }
       if (s_[pos_] == '>') {
@@ -218,17 +220,24 @@ class Interpreter {
     return true;
   }
 
+  // The collector writes leaves as <x/> and containers as <x>...</x>, even
+  // when empty.
   bool Leaf(const Element& el) {
-    if (!el.children.empty()) return Fail(el, "<" + el.name + "> must be empty");
+    if (!el.selfClosed) return Fail(el, "<" + el.name + "> must be written as an empty-element tag");
+    return true;
+  }
+
+  bool Container(const Element& el) {
+    if (el.selfClosed) return Fail(el, "<" + el.name + "/> must be written with an end tag");
     return true;
   }
 
   bool Row(const Element& in, std::vector<std::string>* row) {
-    if (!CheckAttrs(in, {})) return false;
+    if (!CheckAttrs(in, {}) || !Container(in)) return false;
     if (in.children.size() != 1 || in.children[0].name != "al")
       return Fail(in, "<in> must hold exactly one <al>");
     const Element& al = in.children[0];
-    if (!CheckAttrs(al, {})) return false;
+    if (!CheckAttrs(al, {}) || !Container(al)) return false;
     for (const Element& a : al.children) {
       if (a.name != "a") return Fail(a, "<al> may hold only <a> elements, not <" + a.name + ">");
       if (!CheckAttrs(a, {"v"}) || !Leaf(a)) return false;
@@ -240,7 +249,7 @@ class Interpreter {
   // The attrGroup element of a data response or an event: rows or one error.
   bool GroupBody(const Element& ag, WireMessage* msg, WireMessage::Kind rowsKind,
                  WireMessage::Kind errorKind) {
-    if (!CheckAttrs(ag, {"name"})) return false;
+    if (!CheckAttrs(ag, {"name"}) || !Container(ag)) return false;
     msg->group = *ag.Attr("name");
     msg->kind = rowsKind;
     if (ag.children.size() == 1 && ag.children[0].name == "error") {
@@ -259,6 +268,7 @@ class Interpreter {
   }
 
   bool SingleAttrGroup(const Element& el) {
+    if (!Container(el)) return false;
     if (el.children.size() != 1 || el.children[0].name != "attrGroup")
       return Fail(el, "<" + el.name + "> must hold exactly one <attrGroup>");
     return true;
@@ -268,10 +278,11 @@ class Interpreter {
     if (root.name == "cpciRegister") {
       msg->kind = WireMessage::kRegistration;
       if (!CheckAttrs(root, {"ver"}) || !Number(root, "ver", &msg->protocolVersion)) return false;
+      if (!Container(root)) return false;
       if (root.children.size() != 1 || root.children[0].name != "attrGroupList")
         return Fail(root, "<cpciRegister> must hold exactly one <attrGroupList>");
       const Element& list = root.children[0];
-      if (!CheckAttrs(list, {})) return false;
+      if (!CheckAttrs(list, {}) || !Container(list)) return false;
       for (const Element& g : list.children) {
         if (g.name != "attrGroup") return Fail(g, "<attrGroupList> may hold only <attrGroup>, not <" + g.name + ">");
         long ver = 0;
