@@ -62,17 +62,4 @@ TEST(PwxString, GrowthPercentIsNotCopied) {
   EXPECT_STREQ("abc", c.c_str());
 }
 
-// The rest of the behaviour comes from the core shared with QVD::String and
-// is covered there; this checks the agent link's class exposes it.
-TEST(PwxString, SharesTheCollectorStringRules) {
-  PWX::String s;
-  EXPECT_EQ(31, s.capacity());
-  s.append("ab,c");
-  EXPECT_EQ(2, s.findFirstOf(",;", 0));
-  EXPECT_STREQ("b", s.substr(1, 1).c_str());
-  EXPECT_EQ(31, s.substr(9).capacity());
-  s.toUpper();
-  EXPECT_STREQ("AB,C", s.c_str());
-}
-
 }  // namespace
