@@ -12,9 +12,10 @@ namespace qvd_internal {
 
 namespace {
 
-// Beyond this the bucket array alone would need gigabytes; the table stops
-// doubling and lets its chains grow instead.
-const int32_t kMaxCapacity = 1 << 28;
+// 16M buckets (128 MB of chain heads): a size asked for beyond this, or a
+// table grown past it, stops doubling and lets its chains grow instead of
+// asking for gigabytes.
+const int32_t kMaxCapacity = 1 << 24;
 
 int32_t ThresholdOf(int32_t capacity) { return static_cast<int32_t>(capacity * 3 / 4); }
 

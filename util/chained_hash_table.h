@@ -3,8 +3,10 @@
 // data pointers.  Not meant to be used on its own.
 //
 // Rules both maps promise:
-//   - the bucket count is a power of two, at least 32; the threshold is the
-//     integer part of 0.75 x the bucket count;
+//   - the bucket count is a power of two, at least 32 and at most 2^24 (a
+//     larger size asked for is capped; a full table of 2^24 buckets stops
+//     doubling); the threshold is the integer part of 0.75 x the bucket
+//     count;
 //   - a key's bucket is hash_function(key) AND (capacity - 1); a new key goes
 //     to the head of its chain; when the count exceeds the threshold the
 //     table doubles, moving each old chain, in bucket order and from its

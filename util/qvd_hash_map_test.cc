@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -44,6 +45,8 @@ TEST(QvdHashMap, CapacityAndThreshold) {
   EXPECT_EQ(128, hundred.getCapacity());
   EXPECT_EQ(96, hundred.getThreshold());
   EXPECT_EQ(32, QVDHashMap(-1).getCapacity());
+  // An absurd size is capped instead of doubling past the integer range.
+  EXPECT_EQ(1 << 24, QVDHashMap(INT_MAX).getCapacity());
 }
 
 TEST(QvdHashMap, HashCountsHighBytesAsNegative) {
