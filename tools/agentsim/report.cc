@@ -203,19 +203,16 @@ void Reporter::Violation(const std::string& message, const std::string& raw) {
     nlohmann::json obj = {{"type", "violation"}, {"message", message}};
     if (!raw.empty()) obj["raw"] = raw;
     Json(obj);
-    return;
+  } else if (format_ == Format::kTable) {
+    Line("PROTOCOL VIOLATION: " + message);
   }
-  if (format_ == Format::kTable) Line("PROTOCOL VIOLATION: " + message);
   fprintf(stderr, "agentsim: protocol violation: %s%s%s\n", message.c_str(), raw.empty() ? "" : "\n  line: ",
           Printable(raw).c_str());
 }
 
 void Reporter::ExpectFailed(const std::string& message) {
-  if (format_ == Format::kJson) {
-    Json({{"type", "expect-failed"}, {"message", message}});
-    return;
-  }
-  if (format_ == Format::kTable) Line("EXPECTATION FAILED: " + message);
+  if (format_ == Format::kJson) Json({{"type", "expect-failed"}, {"message", message}});
+  else if (format_ == Format::kTable) Line("EXPECTATION FAILED: " + message);
   fprintf(stderr, "agentsim: expectation failed: %s\n", message.c_str());
 }
 
