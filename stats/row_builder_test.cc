@@ -152,6 +152,18 @@ TEST_F(RowBuilderTest, SmtpIntervalsAreComputedSeparately) {
   EXPECT_EQ("77", Build("Velora_SMTP64")[0][8]);
 }
 
+TEST_F(RowBuilderTest, TwinGroupsNormaliseSharedValuesOnce) {
+  SetSeparators('.', ',');
+  InstallSnapshot("ldap.sessions.threads.busy\t3,5\nldap.sessions.total\t1.234.567\n");
+  Rows plain = Build("Velora_LDAP");
+  Rows wide = Build("Velora_LDAP64");
+  ASSERT_EQ(1u, plain.size());
+  ASSERT_EQ(1u, wide.size());
+  EXPECT_EQ("3.5", plain[0][15]);
+  EXPECT_EQ("1234567", plain[0][14]);
+  EXPECT_EQ(plain, wide);
+}
+
 TEST_F(RowBuilderTest, RowIsTracedColumnByColumn) {
   StatsTraceStart("stats=detail");
   InstallSnapshot("agent.daily.scheduledruns\t4\n");

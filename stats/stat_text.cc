@@ -3,6 +3,8 @@
 
 #include <string.h>
 
+#include <unordered_set>
+
 #include "core/globals.h"
 #include "framework/trace.h"
 #include "stats/snapshot.h"
@@ -17,6 +19,25 @@ constexpr size_t kMaxNumberLength = 1023;
 const char* windowEnd() { return pStatBuffer + dwStatBufferLen; }
 
 bool inWindow(const char* p) { return pStatBuffer != nullptr && p >= pStatBuffer && p < windowEnd(); }
+
+// Several groups read the same statistic (a group and its "64" twin, both
+// mail-by-destination groups, the add-in tables).  Normalising is not
+// idempotent: with a decimal comma and a thousands full stop, "3,5" becomes
+// "3.5" and a second pass would make it "35".  So each value of a snapshot
+// is normalised once; this remembers which, for the current snapshot only.
+struct NormalisedValues {
+  uint64_t generation = 0;
+  std::unordered_set<const char*> starts;
+};
+NormalisedValues g_normalised;
+
+bool firstNormalisation(const char* value) {
+  if (g_normalised.generation != statsSnapshotGeneration()) {
+    g_normalised.generation = statsSnapshotGeneration();
+    g_normalised.starts.clear();
+  }
+  return g_normalised.starts.insert(value).second;
+}
 
 }  // namespace
 
@@ -62,7 +83,7 @@ char* getValueKeyword(char* start, const char* keyword) {
   // follow it up to some later carriage return.)
   char* end = value + strcspn(value, "\r\n");
   *end = '\0';
-  convertNum(&value);
+  if (firstNormalisation(value)) convertNum(&value);
   return value;
 }
 

@@ -28,8 +28,8 @@ char* beginLine(char* p);
 // after `start` (a null keyword: at `start` itself): the text after the
 // first tab from there, up to its line end.  The line end (carriage return
 // or line feed) is overwritten with a zero byte and the value is normalised
-// with convertNum.  Null when the keyword is absent or no tab follows it
-// before the next zero byte.
+// with convertNum, once per snapshot however often it is read.  Null when
+// the keyword is absent or no tab follows it before the next zero byte.
 char* getValueKeyword(char* start, const char* keyword);
 
 // Normalises the numeric text *value in place with the thousands and
