@@ -2,6 +2,7 @@
 #include "framework/trace.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
@@ -159,6 +160,22 @@ void EnsureLoaded() {
 }
 
 void OnSighup(int) { g_reload_requested.store(1); }
+
+// A child forked while another thread held a trace lock would otherwise
+// wait for it forever when it traces (a failed exec does).  The forking
+// thread takes every lock around fork, so both sides start with them free.
+void LockAllForFork() {
+  g_load_mu.lock();
+  g_config_mu.lock();
+  g_out_mu.lock();
+}
+void UnlockAllAfterFork() {
+  g_out_mu.unlock();
+  g_config_mu.unlock();
+  g_load_mu.unlock();
+}
+const int g_atfork_registered =
+    pthread_atfork(LockAllForFork, UnlockAllAfterFork, UnlockAllAfterFork);
 
 // Unit setting "a/b" matches unit "a/b" and "a/b/..."; the longest wins.
 unsigned LevelFor(const char* name) {
