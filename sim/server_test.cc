@@ -2,6 +2,7 @@
 #include <sys/wait.h>
 
 #include <cstring>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -242,6 +243,31 @@ TEST(Settings, TranslateCopiesAtMost16384BytesPerCall) {
   EXPECT_EQ(10, VxTranslate(0, in.data(), 10, &out[0], 65535));
   EXPECT_EQ(4, VxTranslate(1, in.data(), 10, &out[0], 4));  // bounded by the output size
   EXPECT_EQ(16384, VxTranslate(1, in.data(), 20000, &out[0], 65535));
+}
+
+TEST(Concurrency, ThreadsShareTheServerWhileTheModelChanges) {
+  TempModel model;
+  model.Write("stats.txt", "a\t1\n");
+  model.Write("server.json", R"({"servers": {"s": {"ping": 0, "delayMs": 1}},
+                                 "cluster": {"name": "c", "members": ["s"]}})");
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([] {
+      for (int i = 0; i < 200; ++i) {
+        Stats st = TakeStats();
+        if (st.handle != 0) VxMemFree(st.handle);
+        VxListHandle list = 0;
+        VxPingServer("s", nullptr, &list);
+        if (list != 0) VxMemFree(list);
+        VxTimeDate now;
+        VxCurrentTime(&now);
+      }
+    });
+  }
+  for (int i = 0; i < 50; ++i) model.Write("stats.txt", std::string(i + 1, 'x') + "\t1\n");
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(0u, vaxelsim_handles_held());
+  EXPECT_EQ(800ul, vaxelsim_call_count("VxGetServerStats"));
 }
 
 TEST(CallLog, OneLinePerCallAndHandlesHeldAtExit) {
