@@ -222,6 +222,28 @@ void Reporter::Note(const std::string& text) {
   else fprintf(stderr, "agentsim: %s\n", text.c_str());
 }
 
+void Reporter::File(const std::string& path, bool readable, const std::string& content) {
+  if (format_ == Format::kJson) {
+    nlohmann::json obj = {{"type", "file"}, {"path", path}, {"readable", readable}};
+    if (readable) obj["content"] = content;
+    Json(obj);
+    return;
+  }
+  std::string text = readable ? "file " + path + ":" : "file " + path + ": cannot be read";
+  if (format_ == Format::kRaw) {
+    fprintf(stderr, "agentsim: %s\n%s", text.c_str(), content.c_str());
+    return;
+  }
+  Line(text);
+  size_t start = 0;
+  while (readable && start < content.size()) {
+    size_t nl = content.find('\n', start);
+    Line("  " + Printable(content.substr(start, nl == std::string::npos ? std::string::npos : nl - start)));
+    if (nl == std::string::npos) break;
+    start = nl + 1;
+  }
+}
+
 void Reporter::Closed(const std::string& partial) {
   if (format_ == Format::kJson) {
     nlohmann::json obj = {{"type", "closed"}};

@@ -37,6 +37,9 @@ class Reporter {
   void Violation(const std::string& message, const std::string& raw);
   void ExpectFailed(const std::string& message);
   void Note(const std::string& text);
+  // The content of a file the script asked to show (`readable` false: it
+  // could not be read).
+  void File(const std::string& path, bool readable, const std::string& content);
   void Closed(const std::string& partial);
   // The collector ended: exit status, or the signal that ended it.
   void Exit(std::optional<int> status, std::optional<int> signal, bool killed);

@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "tools/agentsim/bench.h"
@@ -293,6 +295,14 @@ bool Runner::RunCommand(const ScriptCommand& c) {
   }
   if (v == "note") {
     reporter_->Note(c.rest);
+    return true;
+  }
+  if (v == "show") {
+    std::ifstream in(c.words[0], std::ios::binary);
+    bool readable = in.is_open();
+    std::ostringstream content;
+    if (readable) content << in.rdbuf();
+    reporter_->File(c.words[0], readable, content.str());
     return true;
   }
   if (v == "registration") {

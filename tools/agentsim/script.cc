@@ -31,6 +31,7 @@ const VerbRule* FindRule(const std::string& verb) {
       {"expect-none", 1, 1, {}},
       {"expect-close", 0, 1, {}},
       {"expect-exit", 0, 1, {}},
+      {"show", 1, 1, {}},
   };
   for (const VerbRule& r : rules)
     if (verb == r.verb) return &r;
