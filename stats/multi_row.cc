@@ -7,7 +7,6 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "agentlink/cp_client.h"
@@ -127,7 +126,7 @@ bool keyAt(const char* at, size_t sectionLength, std::string_view* key) {
 }
 
 // One build of a mail-by-destination group.  The section keyword is found
-// once over the whole window; its occurrences are grouped by destination, so
+// once over the whole window; its occurrences are chained by destination, so
 // each destination's statistics are looked up among its own lines only and
 // the cost stays linear in the size of the snapshot.
 class MailByDestBuilder {
@@ -143,40 +142,62 @@ class MailByDestBuilder {
     if (pStatBuffer == nullptr || section == nullptr || *section == '\0') return;
     section_ = section;
     collectOccurrences();
-    for (size_t index = 0; index < occurrences_.size(); ++index) buildAt(occurrences_[index]);
+    for (size_t index = 0; index < occurrences_.size(); ++index) buildAt(index);
   }
 
  private:
   static constexpr int kColumns = 6;
   static constexpr int kFirstStatistic = 2;
+  static constexpr uint32_t kNone = UINT32_MAX;
+
+  struct Occurrence {
+    uint32_t offset;
+    uint32_t key;   // id of the text between the section keyword and the next full stop
+    uint32_t next;  // next occurrence with the same key, or kNone
+  };
 
   void collectOccurrences() {
     const char* end = windowEnd();
+    std::unordered_map<std::string_view, uint32_t> ids;
+    std::vector<uint32_t> lastOfKey;
     for (const char* p = pStatBuffer; p < end;) {
       const char* at = str_str(p, section_.data(), nullptr);
       if (at == nullptr) break;
-      uint32_t offset = static_cast<uint32_t>(at - pStatBuffer);
-      occurrences_.push_back(offset);
+      Occurrence o{static_cast<uint32_t>(at - pStatBuffer), kNone, kNone};
       std::string_view key;
-      if (keyAt(at, section_.size(), &key)) byKey_[key].push_back(offset);
+      if (keyAt(at, section_.size(), &key)) {
+        auto inserted = ids.emplace(key, static_cast<uint32_t>(keys_.size()));
+        o.key = inserted.first->second;
+        if (inserted.second) {
+          keys_.push_back(key);
+          lastOfKey.push_back(kNone);
+        }
+        uint32_t index = static_cast<uint32_t>(occurrences_.size());
+        if (lastOfKey[o.key] != kNone) occurrences_[lastOfKey[o.key]].next = index;
+        lastOfKey[o.key] = index;
+      }
+      occurrences_.push_back(o);
       p = at + 1;
     }
+    consumed_.assign(keys_.size(), false);
+    ids_ = std::move(ids);
   }
 
-  void buildAt(uint32_t offset) {
-    char* at = pStatBuffer + offset;
-    std::string_view key;
-    bool hasKey = keyAt(at, section_.size(), &key);
-    if (hasKey && consumed_.count(key) != 0) return;  // a line of a destination already built
+  void buildAt(size_t index) {
+    const Occurrence& o = occurrences_[index];
+    if (o.key != kNone && consumed_[o.key]) return;  // a line of a destination already built
+    char* at = pStatBuffer + o.offset;
     std::string_view destination;
     if (!destinationAt(at, &destination)) return;
+    bool ownKey = o.key != kNone && keys_[o.key] == destination;
     bool any = false;
     for (int i = kFirstStatistic; i < kColumns; ++i) {
-      char* found = findStatistic(at, destination, hasKey && key == destination, keywords_[i]);
+      char* found = ownKey ? findOnOwnLines(index, destination, keywords_[i])
+                           : findInText(at, destination, keywords_[i]);
       values_[i] = found != nullptr ? getValueKeyword(found, nullptr) : nullptr;
       any = any || values_[i] != nullptr;
     }
-    consumed_.insert(destination);
+    consume(destination);
     if (!any) return;
     size_t shown = destination.size();
     if (shown > static_cast<size_t>(kMaxDestinationName)) {
@@ -191,32 +212,45 @@ class MailByDestBuilder {
     sendRow(requestHandle_, values_, kColumns);
   }
 
-  // The first "<section><destination><suffix>" at or after `from` on a line
-  // that no earlier destination consumed.
-  char* findStatistic(char* from, std::string_view destination, bool ownKey, const char* suffix) {
+  // Every later line that begins with section + destination + "." belongs
+  // to this destination: exactly the lines whose key is the destination.
+  void consume(std::string_view destination) {
+    auto id = ids_.find(destination);
+    if (id != ids_.end()) consumed_[id->second] = true;
+  }
+
+  bool consumedAt(const char* p) const {
+    std::string_view key;
+    if (!keyAt(p, section_.size(), &key)) return false;
+    auto id = ids_.find(key);
+    return id != ids_.end() && consumed_[id->second];
+  }
+
+  // The first "<section><destination><suffix>" from the occurrence at
+  // `index` on.  A suffix that starts with a full stop can only stand on a
+  // line keyed by the destination, so only those lines are looked at.
+  char* findOnOwnLines(size_t index, std::string_view destination, const char* suffix) {
     std::string_view tail(suffix != nullptr ? suffix : "");
-    size_t prefix = section_.size() + destination.size();
-    if (ownKey && !tail.empty() && tail[0] == '.') {
-      // Such a name can only stand on a line keyed by this destination.
-      auto lines = byKey_.find(destination);
-      if (lines == byKey_.end()) return nullptr;
-      uint32_t start = static_cast<uint32_t>(from - pStatBuffer);
-      for (uint32_t offset : lines->second) {
-        if (offset < start) continue;
-        const char* line = pStatBuffer + offset;
-        if (static_cast<size_t>(windowEnd() - line) < prefix + tail.size()) break;
-        if (memcmp(line + prefix, tail.data(), tail.size()) == 0 &&
-            memcmp(line, section_.data(), section_.size()) == 0) {
-          return pStatBuffer + offset;
-        }
-      }
-      return nullptr;
+    if (tail.empty() || tail[0] != '.') {
+      return findInText(pStatBuffer + occurrences_[index].offset, destination, suffix);
     }
-    // Unusual keywords: search the text, passing over consumed lines.
-    std::string wanted = section_ + std::string(destination) + std::string(tail);
+    size_t prefix = section_.size() + destination.size();
+    for (uint32_t i = static_cast<uint32_t>(index); i != kNone; i = occurrences_[i].next) {
+      const char* line = pStatBuffer + occurrences_[i].offset;
+      if (static_cast<size_t>(windowEnd() - line) < prefix + tail.size()) break;
+      if (memcmp(line + prefix, tail.data(), tail.size()) == 0 &&
+          memcmp(line, section_.data(), section_.size()) == 0) {
+        return pStatBuffer + occurrences_[i].offset;
+      }
+    }
+    return nullptr;
+  }
+
+  // Unusual keywords: search the text, passing over consumed lines.
+  char* findInText(char* from, std::string_view destination, const char* suffix) {
+    std::string wanted = section_ + std::string(destination) + (suffix != nullptr ? suffix : "");
     for (char* p = from; (p = str_str(p, wanted.c_str(), nullptr)) != nullptr; ++p) {
-      std::string_view key;
-      if (!keyAt(p, section_.size(), &key) || consumed_.count(key) == 0) return p;
+      if (!consumedAt(p)) return p;
     }
     return nullptr;
   }
@@ -228,9 +262,10 @@ class MailByDestBuilder {
   const char* const* columns_;
   char* nameBuffer_;
   std::string section_;
-  std::vector<uint32_t> occurrences_;
-  std::unordered_map<std::string_view, std::vector<uint32_t>> byKey_;  // views into the snapshot
-  std::unordered_set<std::string_view> consumed_;                      // views into the snapshot
+  std::vector<Occurrence> occurrences_;
+  std::vector<std::string_view> keys_;  // views into the snapshot
+  std::unordered_map<std::string_view, uint32_t> ids_;
+  std::vector<bool> consumed_;  // by key id
 };
 
 }  // namespace

@@ -3,7 +3,7 @@
 
 #include <string.h>
 
-#include <unordered_set>
+#include <vector>
 
 #include "core/globals.h"
 #include "framework/trace.h"
@@ -24,19 +24,26 @@ bool inWindow(const char* p) { return pStatBuffer != nullptr && p >= pStatBuffer
 // mail-by-destination groups, the add-in tables).  Normalising is not
 // idempotent: with a decimal comma and a thousands full stop, "3,5" becomes
 // "3.5" and a second pass would make it "35".  So each value of a snapshot
-// is normalised once; this remembers which, for the current snapshot only.
+// is normalised once; this remembers which, for the current snapshot only:
+// one bit per byte of the window, set at the start of each normalised value.
 struct NormalisedValues {
   uint64_t generation = 0;
-  std::unordered_set<const char*> starts;
+  std::vector<uint64_t> bits;
 };
 NormalisedValues g_normalised;
 
 bool firstNormalisation(const char* value) {
   if (g_normalised.generation != statsSnapshotGeneration()) {
     g_normalised.generation = statsSnapshotGeneration();
-    g_normalised.starts.clear();
+    g_normalised.bits.assign(dwStatBufferLen / 64 + 1, 0);
   }
-  return g_normalised.starts.insert(value).second;
+  size_t offset = static_cast<size_t>(value - pStatBuffer);
+  if (offset / 64 >= g_normalised.bits.size()) return true;  // outside the window
+  uint64_t bit = uint64_t{1} << (offset % 64);
+  uint64_t& word = g_normalised.bits[offset / 64];
+  if (word & bit) return false;
+  word |= bit;
+  return true;
 }
 
 }  // namespace
