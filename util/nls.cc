@@ -150,8 +150,9 @@ unsigned long DO_VxTranslate(unsigned short mode, char* in, unsigned long inLen,
     if (produced > room) {
       std::memcpy(out + total, chunk.get(), room);
       total += room;
-      QVD_ERROR("Translated text does not fit its buffer of %lu bytes; %lu input bytes dropped.",
-                outSize, inLen - done);
+      QVD_ERROR(
+          "Translated text does not fit its buffer of %lu bytes; cut after %lu of %lu input bytes.",
+          outSize, done, inLen);
       break;
     }
     std::memcpy(out + total, chunk.get(), produced);

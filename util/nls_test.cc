@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sim/vaxel_sim.h"
@@ -265,4 +266,20 @@ TEST(Translate, WorkBufferThatCannotBeHadGivesEmptyText) {
   EXPECT_EQ('\0', out[0]);
   EXPECT_EQ(0u, NLS_VxTranslate(NLS_HOST_TO_SERVER, in, ULONG_MAX / 2, out, sizeof out));
   EXPECT_TRUE(log.Lengths().empty());
+}
+
+TEST(Translate, ThreadsTranslateIndependently) {
+  ScopedLang lang("ja_JP.eucJP");
+  std::string server = Pattern(20000) + Str({0x88, 0x9F, 0xB1, 0x0D});
+  std::string host = Pattern(20000) + Str({0xB0, 0xA1, 0x8E, 0xB1, 0x20});
+  std::vector<std::thread> threads;
+  std::vector<std::string> results(4);
+  for (size_t t = 0; t < results.size(); t++) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 5; i++)
+        results[t] = Translate(NLS_SERVER_TO_HOST, server, 3 * server.size() + 1);
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  for (const std::string& r : results) EXPECT_EQ(host, r);
 }
