@@ -1,8 +1,8 @@
 #include "serverapi/orlan_api_loader.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <set>
 #include <string>
 
@@ -22,9 +22,12 @@ bool AnyLineContains(const std::vector<std::string>& lines, const std::string& t
   return false;
 }
 
-std::string SimulatorLibrary() {
-  const char* dir = std::getenv("QVD_BIN_DIR");
-  return std::string(dir ? dir : ".") + "/libvaxel.so";
+// The path of the libvaxel this program bound at load time.
+std::string BoundLibrary() {
+  Dl_info info;
+  if (dladdr(reinterpret_cast<void*>(&VxInitRuntime), &info) == 0 || info.dli_fname == nullptr)
+    return "";
+  return info.dli_fname;
 }
 
 }  // namespace
@@ -81,7 +84,9 @@ TEST(OrlanAPILoader, ReportsLibraryWithoutTheEntryPoints) {
 
 TEST(OrlanAPILoader, AcceptsCompleteLibraryByPath) {
   TraceCaptureStart("error");
-  OrlanAPILoaderFactory factory(SimulatorLibrary().c_str());
+  std::string path = BoundLibrary();
+  ASSERT_NE(std::string::npos, path.find("libvaxel")) << path;
+  OrlanAPILoaderFactory factory(path.c_str());
   EXPECT_FALSE(factory.hasLoadAPIErr());
   EXPECT_TRUE(TraceCaptureLines("serverapi").empty());
 }
