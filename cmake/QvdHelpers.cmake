@@ -2,10 +2,11 @@
 # Builds one GoogleTest executable and registers its cases with CTest.
 function(qvd_add_test)
   cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS" ${ARGN})
-  add_executable(${T_NAME} ${T_SOURCES})
-  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
-  gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "QVD_SOURCE_DIR=${PROJECT_SOURCE_DIR};QVD_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+  add_executable(${T_NAME} ${T_SOURCES} ${PROJECT_SOURCE_DIR}/cmake/test_main.cc)
+  target_compile_definitions(${T_NAME} PRIVATE
+    QVD_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}" QVD_TEST_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest Threads::Threads)
+  gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60)
 endfunction()
 
 # qvd_module(<target> [DEPS <targets...>] [TEST_DEPS <targets...>] [EXCLUDE <files...>])
