@@ -1,0 +1,111 @@
+// Launching companion programs and the millisecond sleep.
+#include "core/process.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "core/globals.h"
+#include "framework/trace.h"
+
+namespace {
+
+class ProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/qvd_process_XXXXXX";
+    root_ = mkdtemp(tmpl);
+    ASSERT_EQ(0, system(("mkdir -p " + root_ + "/linux/vd/bin").c_str()));
+    home_ = root_;
+    arch_ = "linux";
+    halcyon_home = &home_[0];
+    binArch = &arch_[0];
+  }
+  void TearDown() override { (void)system(("rm -rf " + root_).c_str()); }
+
+  void WriteScript(const std::string& name, const std::string& body) {
+    std::string path = root_ + "/linux/vd/bin/" + name;
+    std::ofstream(path) << "#!/bin/sh\n" << body;
+    chmod(path.c_str(), 0755);
+  }
+
+  std::string root_, home_, arch_;
+};
+
+TEST_F(ProcessTest, StartsProgramFromInstallBinWithItsNameAsArgument) {
+  WriteScript("tellname", "echo \"$0 $#\" > " + root_ + "/out.txt\n");
+  long pid = 0;
+  ASSERT_TRUE(startProcess("tellname", &pid, nullptr));
+  ASSERT_GT(pid, 0);
+  int status = 0;
+  ASSERT_EQ(pid, waitpid(static_cast<pid_t>(pid), &status, 0));
+  EXPECT_EQ(0, WEXITSTATUS(status));
+  std::ifstream in(root_ + "/out.txt");
+  std::string line;
+  std::getline(in, line);
+  EXPECT_EQ(root_ + "/linux/vd/bin/tellname 0", line);
+}
+
+TEST_F(ProcessTest, MissingProgramStillReportsALaunch) {
+  long pid = 0;
+  ASSERT_TRUE(startProcess("no_such_program", &pid, nullptr));
+  ASSERT_GT(pid, 0);
+  int status = 0;
+  ASSERT_EQ(pid, waitpid(static_cast<pid_t>(pid), &status, 0));
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(127, WEXITSTATUS(status));
+}
+
+TEST_F(ProcessTest, CollectsFinishedChildrenWithoutWaitingForRunningOnes) {
+  WriteScript("quick", "exit 0\n");
+  WriteScript("slow", "sleep 5\n");
+  long slow = 0, quick1 = 0, quick2 = 0;
+  ASSERT_TRUE(startProcess("slow", &slow, nullptr));
+  ASSERT_TRUE(startProcess("quick", &quick1, nullptr));
+  ASSERT_TRUE(startProcess("quick", &quick2, nullptr));
+  usleep(300000);  // let the quick ones end
+  auto before = std::chrono::steady_clock::now();
+  long next = 0;
+  ASSERT_TRUE(startProcess("quick", &next, nullptr));
+  auto took = std::chrono::steady_clock::now() - before;
+  EXPECT_LT(took, std::chrono::seconds(3)) << "the launch waited for a running child";
+  // The two finished children were reaped by the launch.
+  EXPECT_EQ(-1, waitpid(static_cast<pid_t>(quick1), nullptr, WNOHANG));
+  EXPECT_EQ(-1, waitpid(static_cast<pid_t>(quick2), nullptr, WNOHANG));
+  // The slow one is still ours to collect.
+  EXPECT_EQ(0, waitpid(static_cast<pid_t>(slow), nullptr, WNOHANG));
+  kill(static_cast<pid_t>(slow), SIGKILL);
+  waitpid(static_cast<pid_t>(slow), nullptr, 0);
+  waitpid(static_cast<pid_t>(next), nullptr, 0);
+}
+
+TEST(MilliSleep, SleepsAndReportsInterruption) {
+  auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(0, qvd_msleep(0));
+  EXPECT_EQ(0, qvd_msleep(30));
+  EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(30));
+
+  // A signal ends the sleep early and is reported as -1.
+  struct sigaction sa = {};
+  sa.sa_handler = [](int) {};
+  sigaction(SIGUSR1, &sa, nullptr);
+  pthread_t self = pthread_self();
+  std::thread poke([self] {
+    usleep(50000);
+    pthread_kill(self, SIGUSR1);
+  });
+  EXPECT_EQ(-1, qvd_msleep(5000));
+  poke.join();
+}
+
+}  // namespace
