@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -289,6 +290,42 @@ TEST_F(KeywordFileTest, AnUnwritableTemplateIsReportedAndOverridesStillApply) {
   halcyon_home = nullptr;
   loadTables();
   EXPECT_NE(trace().find("keyword tables not loaded"), std::string::npos);
+}
+
+// Override lines with random indices, damaged at random with pieces of the
+// syntax: whatever they hold, loadTables stays inside every buffer (the
+// sanitizer builds check) and only stores keywords of overridable groups,
+// within their columns.
+TEST_F(KeywordFileTest, RandomLinesStayWithinTheTables) {
+  const char* const groups[] = {"Velora_MAIL", "Velora_Tasks", "Velora_Agent", "Velora_ICM64", "MV_Server"};
+  const char* const pieces[] = {"[", "]", "\"", "\\t", "\\", " ", "#", "-", "9", "\r", "\t", ""};
+  unsigned seed = 12345;
+  auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+  std::string text;
+  for (int n = 0; n < 3000; ++n) {
+    std::string line = std::string(groups[next() % 5]) + "[C][" + std::to_string(int(next() % 40) - 2) +
+                       "]=\"k" + std::to_string(n) + "\\t\"";
+    for (int damage = next() % 3; damage > 0; --damage) {
+      size_t at = next() % (line.size() + 1);
+      if (next() % 2) line.erase(at, 1);
+      line.insert(std::min(at, line.size()), pieces[next() % (sizeof pieces / sizeof pieces[0])]);
+    }
+    text += line + "\n";
+  }
+  writeFile(bin_ + "qvdtbl.in", text);
+  loadTables();
+
+  int changed = 0;
+  for (int i = 0; i < kQvdTableCount; ++i) {
+    const QvdTableDescriptor& t = qvdTableCatalogue[i];
+    for (size_t c = 0; c < saved_[i].size(); ++c) {
+      if (t.keywords[c] == saved_[i][c]) continue;
+      EXPECT_TRUE(t.overridable) << t.groupName;
+      ++changed;
+    }
+  }
+  EXPECT_GT(changed, 20);
+  EXPECT_NE(templateText().find("# Table Velora_Web_Retriever"), std::string::npos);
 }
 
 TEST(WriteTable, WritesUpToTheFirstTabAndEmptyTextsForMissingValues) {
