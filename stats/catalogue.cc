@@ -12,6 +12,8 @@ QVD_TRACE_UNIT("stats/catalogue");
 // Single-row statistics groups.  A "64" group has a descriptor and keyword
 // array of its own (the override file changes it separately); some add
 // columns after the ones they share with the group without "64".
+// Keyword and column arrays are defined without a size: a list that
+// disagrees with the count declared in the header does not compile.
 
 #define VELORA_CALENDAR_COLUMNS \
   "Server_Name", \
