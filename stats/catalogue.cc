@@ -8,12 +8,21 @@
 
 QVD_TRACE_UNIT("stats/catalogue");
 
+namespace {
+
+template <typename... Texts>
+constexpr int countOf(Texts...) {
+  return sizeof...(Texts);
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // Single-row statistics groups.  A "64" group has a descriptor and keyword
 // array of its own (the override file changes it separately); some add
 // columns after the ones they share with the group without "64".
-// Keyword and column arrays are defined without a size: a list that
-// disagrees with the count declared in the header does not compile.
+// Every list is checked against the column count declared in the header
+// (an array definition alone would silently pad a short list with nulls).
 
 #define VELORA_CALENDAR_COLUMNS \
   "Server_Name", \
@@ -34,11 +43,15 @@ QVD_TRACE_UNIT("stats/catalogue");
 char Velora_Calendar_Handle[] = "Velora_Calendar";
 char* Velora_Calendar[Velora_Calendar_ColumnCount];
 const char* Velora_Calendar_Keyword[] = {VELORA_CALENDAR_KEYWORDS};
+static_assert(countOf(VELORA_CALENDAR_KEYWORDS) == Velora_Calendar_ColumnCount, "Velora_Calendar keywords");
 const char* const Velora_Calendar_Column[] = {VELORA_CALENDAR_COLUMNS};
+static_assert(countOf(VELORA_CALENDAR_COLUMNS) == Velora_Calendar_ColumnCount, "Velora_Calendar columns");
 char Velora_Calendar64_Handle[] = "Velora_Calendar64";
 char* Velora_Calendar64[Velora_Calendar64_ColumnCount];
 const char* Velora_Calendar64_Keyword[] = {VELORA_CALENDAR_KEYWORDS};
+static_assert(countOf(VELORA_CALENDAR_KEYWORDS) == Velora_Calendar64_ColumnCount, "Velora_Calendar64 keywords");
 const char* const Velora_Calendar64_Column[] = {VELORA_CALENDAR_COLUMNS};
+static_assert(countOf(VELORA_CALENDAR_COLUMNS) == Velora_Calendar64_ColumnCount, "Velora_Calendar64 columns");
 
 #define VELORA_LDAP_COLUMNS \
   "Server_Name", \
@@ -79,11 +92,15 @@ const char* const Velora_Calendar64_Column[] = {VELORA_CALENDAR_COLUMNS};
 char Velora_LDAP_Handle[] = "Velora_LDAP";
 char* Velora_LDAP[Velora_LDAP_ColumnCount];
 const char* Velora_LDAP_Keyword[] = {VELORA_LDAP_KEYWORDS};
+static_assert(countOf(VELORA_LDAP_KEYWORDS) == Velora_LDAP_ColumnCount, "Velora_LDAP keywords");
 const char* const Velora_LDAP_Column[] = {VELORA_LDAP_COLUMNS};
+static_assert(countOf(VELORA_LDAP_COLUMNS) == Velora_LDAP_ColumnCount, "Velora_LDAP columns");
 char Velora_LDAP64_Handle[] = "Velora_LDAP64";
 char* Velora_LDAP64[Velora_LDAP64_ColumnCount];
 const char* Velora_LDAP64_Keyword[] = {VELORA_LDAP_KEYWORDS};
+static_assert(countOf(VELORA_LDAP_KEYWORDS) == Velora_LDAP64_ColumnCount, "Velora_LDAP64 keywords");
 const char* const Velora_LDAP64_Column[] = {VELORA_LDAP_COLUMNS};
+static_assert(countOf(VELORA_LDAP_COLUMNS) == Velora_LDAP64_ColumnCount, "Velora_LDAP64 columns");
 
 #define VELORA_MAIL_COLUMNS \
   "Server_Name", \
@@ -136,11 +153,15 @@ const char* const Velora_LDAP64_Column[] = {VELORA_LDAP_COLUMNS};
 char Velora_MAIL_Handle[] = "Velora_MAIL";
 char* Velora_MAIL[Velora_MAIL_ColumnCount];
 const char* Velora_MAIL_Keyword[] = {VELORA_MAIL_KEYWORDS};
+static_assert(countOf(VELORA_MAIL_KEYWORDS) == Velora_MAIL_ColumnCount, "Velora_MAIL keywords");
 const char* const Velora_MAIL_Column[] = {VELORA_MAIL_COLUMNS};
+static_assert(countOf(VELORA_MAIL_COLUMNS) == Velora_MAIL_ColumnCount, "Velora_MAIL columns");
 char Velora_MAIL64_Handle[] = "Velora_MAIL64";
 char* Velora_MAIL64[Velora_MAIL64_ColumnCount];
 const char* Velora_MAIL64_Keyword[] = {VELORA_MAIL_KEYWORDS, "mail.totalrouted.smtp\t", "mail.totalrouted.vrpc\t"};
+static_assert(countOf(VELORA_MAIL_KEYWORDS, "mail.totalrouted.smtp\t", "mail.totalrouted.vrpc\t") == Velora_MAIL64_ColumnCount, "Velora_MAIL64 keywords");
 const char* const Velora_MAIL64_Column[] = {VELORA_MAIL_COLUMNS, "Total_Routed_SMTP", "Total_Routed_VRPC"};
+static_assert(countOf(VELORA_MAIL_COLUMNS, "Total_Routed_SMTP", "Total_Routed_VRPC") == Velora_MAIL64_ColumnCount, "Velora_MAIL64 columns");
 
 #define VELORA_NET_TCPIP_COLUMNS \
   "Server_Name", \
@@ -159,11 +180,15 @@ const char* const Velora_MAIL64_Column[] = {VELORA_MAIL_COLUMNS, "Total_Routed_S
 char Velora_NET_TCPIP_Handle[] = "Velora_NET_TCPIP";
 char* Velora_NET_TCPIP[Velora_NET_TCPIP_ColumnCount];
 const char* Velora_NET_TCPIP_Keyword[] = {VELORA_NET_TCPIP_KEYWORDS};
+static_assert(countOf(VELORA_NET_TCPIP_KEYWORDS) == Velora_NET_TCPIP_ColumnCount, "Velora_NET_TCPIP keywords");
 const char* const Velora_NET_TCPIP_Column[] = {VELORA_NET_TCPIP_COLUMNS};
+static_assert(countOf(VELORA_NET_TCPIP_COLUMNS) == Velora_NET_TCPIP_ColumnCount, "Velora_NET_TCPIP columns");
 char Velora_NET_TCPIP64_Handle[] = "Velora_NET_TCPIP64";
 char* Velora_NET_TCPIP64[Velora_NET_TCPIP64_ColumnCount];
 const char* Velora_NET_TCPIP64_Keyword[] = {VELORA_NET_TCPIP_KEYWORDS, "net.tcpip.kbreceivedinterval\t", "net.tcpip.kbsentinterval\t"};
+static_assert(countOf(VELORA_NET_TCPIP_KEYWORDS, "net.tcpip.kbreceivedinterval\t", "net.tcpip.kbsentinterval\t") == Velora_NET_TCPIP64_ColumnCount, "Velora_NET_TCPIP64 keywords");
 const char* const Velora_NET_TCPIP64_Column[] = {VELORA_NET_TCPIP_COLUMNS, "KB_Received_Interval", "KB_Sent_Interval"};
+static_assert(countOf(VELORA_NET_TCPIP_COLUMNS, "KB_Received_Interval", "KB_Sent_Interval") == Velora_NET_TCPIP64_ColumnCount, "Velora_NET_TCPIP64 columns");
 
 #define VELORA_REPLICA_CLUSTER_COLUMNS \
   "Server_Name", \
@@ -200,11 +225,15 @@ const char* const Velora_NET_TCPIP64_Column[] = {VELORA_NET_TCPIP_COLUMNS, "KB_R
 char Velora_Replica_Cluster_Handle[] = "Velora_Replica_Cluster";
 char* Velora_Replica_Cluster[Velora_Replica_Cluster_ColumnCount];
 const char* Velora_Replica_Cluster_Keyword[] = {VELORA_REPLICA_CLUSTER_KEYWORDS};
+static_assert(countOf(VELORA_REPLICA_CLUSTER_KEYWORDS) == Velora_Replica_Cluster_ColumnCount, "Velora_Replica_Cluster keywords");
 const char* const Velora_Replica_Cluster_Column[] = {VELORA_REPLICA_CLUSTER_COLUMNS};
+static_assert(countOf(VELORA_REPLICA_CLUSTER_COLUMNS) == Velora_Replica_Cluster_ColumnCount, "Velora_Replica_Cluster columns");
 char Velora_Replica_Cluster64_Handle[] = "Velora_Replica_Cluster64";
 char* Velora_Replica_Cluster64[Velora_Replica_Cluster64_ColumnCount];
 const char* Velora_Replica_Cluster64_Keyword[] = {VELORA_REPLICA_CLUSTER_KEYWORDS};
+static_assert(countOf(VELORA_REPLICA_CLUSTER_KEYWORDS) == Velora_Replica_Cluster64_ColumnCount, "Velora_Replica_Cluster64 keywords");
 const char* const Velora_Replica_Cluster64_Column[] = {VELORA_REPLICA_CLUSTER_COLUMNS};
+static_assert(countOf(VELORA_REPLICA_CLUSTER_COLUMNS) == Velora_Replica_Cluster64_ColumnCount, "Velora_Replica_Cluster64 columns");
 
 #define VELORA_COMMAND_COLUMNS \
   "Server_Name", \
@@ -255,7 +284,9 @@ const char* const Velora_Replica_Cluster64_Column[] = {VELORA_REPLICA_CLUSTER_CO
 char Velora_Command_Handle[] = "Velora_Command";
 char* Velora_Command[Velora_Command_ColumnCount];
 const char* Velora_Command_Keyword[] = {VELORA_COMMAND_KEYWORDS};
+static_assert(countOf(VELORA_COMMAND_KEYWORDS) == Velora_Command_ColumnCount, "Velora_Command keywords");
 const char* const Velora_Command_Column[] = {VELORA_COMMAND_COLUMNS};
+static_assert(countOf(VELORA_COMMAND_COLUMNS) == Velora_Command_ColumnCount, "Velora_Command columns");
 
 #define VELORA_WEB_RETRIEVER_COLUMNS \
   "Server_Name", \
@@ -332,7 +363,9 @@ const char* const Velora_Command_Column[] = {VELORA_COMMAND_COLUMNS};
 char Velora_Web_Retriever_Handle[] = "Velora_Web_Retriever";
 char* Velora_Web_Retriever[Velora_Web_Retriever_ColumnCount];
 const char* Velora_Web_Retriever_Keyword[] = {VELORA_WEB_RETRIEVER_KEYWORDS};
+static_assert(countOf(VELORA_WEB_RETRIEVER_KEYWORDS) == Velora_Web_Retriever_ColumnCount, "Velora_Web_Retriever keywords");
 const char* const Velora_Web_Retriever_Column[] = {VELORA_WEB_RETRIEVER_COLUMNS};
+static_assert(countOf(VELORA_WEB_RETRIEVER_COLUMNS) == Velora_Web_Retriever_ColumnCount, "Velora_Web_Retriever columns");
 
 #define VELORA_SERVER_COLUMNS \
   "Server_Name", \
@@ -367,11 +400,15 @@ const char* const Velora_Web_Retriever_Column[] = {VELORA_WEB_RETRIEVER_COLUMNS}
 char Velora_Server_Handle[] = "Velora_Server";
 char* Velora_Server[Velora_Server_ColumnCount];
 const char* Velora_Server_Keyword[] = {VELORA_SERVER_KEYWORDS};
+static_assert(countOf(VELORA_SERVER_KEYWORDS) == Velora_Server_ColumnCount, "Velora_Server keywords");
 const char* const Velora_Server_Column[] = {VELORA_SERVER_COLUMNS};
+static_assert(countOf(VELORA_SERVER_COLUMNS) == Velora_Server_ColumnCount, "Velora_Server columns");
 char Velora_Server64_Handle[] = "Velora_Server64";
 char* Velora_Server64[Velora_Server64_ColumnCount];
 const char* Velora_Server64_Keyword[] = {VELORA_SERVER_KEYWORDS, "server.trans.perminute\t", "server.dummyresponsetime\t"};
+static_assert(countOf(VELORA_SERVER_KEYWORDS, "server.trans.perminute\t", "server.dummyresponsetime\t") == Velora_Server64_ColumnCount, "Velora_Server64 keywords");
 const char* const Velora_Server64_Column[] = {VELORA_SERVER_COLUMNS, "Trans_Per_Minute", "Response_Time"};
+static_assert(countOf(VELORA_SERVER_COLUMNS, "Trans_Per_Minute", "Response_Time") == Velora_Server64_ColumnCount, "Velora_Server64 columns");
 
 #define VELORA_SERVER_CLUSTER_COLUMNS \
   "Server_Name", \
@@ -406,7 +443,9 @@ const char* const Velora_Server64_Column[] = {VELORA_SERVER_COLUMNS, "Trans_Per_
 char Velora_Server_Cluster_Handle[] = "Velora_Server_Cluster";
 char* Velora_Server_Cluster[Velora_Server_Cluster_ColumnCount];
 const char* Velora_Server_Cluster_Keyword[] = {VELORA_SERVER_CLUSTER_KEYWORDS};
+static_assert(countOf(VELORA_SERVER_CLUSTER_KEYWORDS) == Velora_Server_Cluster_ColumnCount, "Velora_Server_Cluster keywords");
 const char* const Velora_Server_Cluster_Column[] = {VELORA_SERVER_CLUSTER_COLUMNS};
+static_assert(countOf(VELORA_SERVER_CLUSTER_COLUMNS) == Velora_Server_Cluster_ColumnCount, "Velora_Server_Cluster columns");
 
 #define VELORA_ICM_COLUMNS \
   "Server_Name", \
@@ -479,11 +518,15 @@ const char* const Velora_Server_Cluster_Column[] = {VELORA_SERVER_CLUSTER_COLUMN
 char Velora_ICM_Handle[] = "Velora_ICM";
 char* Velora_ICM[Velora_ICM_ColumnCount];
 const char* Velora_ICM_Keyword[] = {VELORA_ICM_KEYWORDS};
+static_assert(countOf(VELORA_ICM_KEYWORDS) == Velora_ICM_ColumnCount, "Velora_ICM keywords");
 const char* const Velora_ICM_Column[] = {VELORA_ICM_COLUMNS};
+static_assert(countOf(VELORA_ICM_COLUMNS) == Velora_ICM_ColumnCount, "Velora_ICM columns");
 char Velora_ICM64_Handle[] = "Velora_ICM64";
 char* Velora_ICM64[Velora_ICM64_ColumnCount];
 const char* Velora_ICM64_Keyword[] = {VELORA_ICM_KEYWORDS};
+static_assert(countOf(VELORA_ICM_KEYWORDS) == Velora_ICM64_ColumnCount, "Velora_ICM64 keywords");
 const char* const Velora_ICM64_Column[] = {VELORA_ICM_COLUMNS};
+static_assert(countOf(VELORA_ICM_COLUMNS) == Velora_ICM64_ColumnCount, "Velora_ICM64 columns");
 
 #define VELORA_DATABASE_COLUMNS \
   "Server_Name", \
@@ -528,11 +571,15 @@ const char* const Velora_ICM64_Column[] = {VELORA_ICM_COLUMNS};
 char Velora_Database_Handle[] = "Velora_Database";
 char* Velora_Database[Velora_Database_ColumnCount];
 const char* Velora_Database_Keyword[] = {VELORA_DATABASE_KEYWORDS};
+static_assert(countOf(VELORA_DATABASE_KEYWORDS) == Velora_Database_ColumnCount, "Velora_Database keywords");
 const char* const Velora_Database_Column[] = {VELORA_DATABASE_COLUMNS};
+static_assert(countOf(VELORA_DATABASE_COLUMNS) == Velora_Database_ColumnCount, "Velora_Database columns");
 char Velora_Database64_Handle[] = "Velora_Database64";
 char* Velora_Database64[Velora_Database64_ColumnCount];
 const char* Velora_Database64_Keyword[] = {VELORA_DATABASE_KEYWORDS};
+static_assert(countOf(VELORA_DATABASE_KEYWORDS) == Velora_Database64_ColumnCount, "Velora_Database64 keywords");
 const char* const Velora_Database64_Column[] = {VELORA_DATABASE_COLUMNS};
+static_assert(countOf(VELORA_DATABASE_COLUMNS) == Velora_Database64_ColumnCount, "Velora_Database64 columns");
 
 #define VELORA_SMTP_COLUMNS \
   "Server_Name", \
@@ -553,11 +600,15 @@ const char* const Velora_Database64_Column[] = {VELORA_DATABASE_COLUMNS};
 char Velora_SMTP_Handle[] = "Velora_SMTP";
 char* Velora_SMTP[Velora_SMTP_ColumnCount];
 const char* Velora_SMTP_Keyword[] = {VELORA_SMTP_KEYWORDS};
+static_assert(countOf(VELORA_SMTP_KEYWORDS) == Velora_SMTP_ColumnCount, "Velora_SMTP keywords");
 const char* const Velora_SMTP_Column[] = {VELORA_SMTP_COLUMNS};
+static_assert(countOf(VELORA_SMTP_COLUMNS) == Velora_SMTP_ColumnCount, "Velora_SMTP columns");
 char Velora_SMTP64_Handle[] = "Velora_SMTP64";
 char* Velora_SMTP64[Velora_SMTP64_ColumnCount];
 const char* Velora_SMTP64_Keyword[] = {VELORA_SMTP_KEYWORDS, "smtp.sessions.inbound.kbreceivedinterval\t", "smtp.sessions.inbound.kbsentinterval\t"};
+static_assert(countOf(VELORA_SMTP_KEYWORDS, "smtp.sessions.inbound.kbreceivedinterval\t", "smtp.sessions.inbound.kbsentinterval\t") == Velora_SMTP64_ColumnCount, "Velora_SMTP64 keywords");
 const char* const Velora_SMTP64_Column[] = {VELORA_SMTP_COLUMNS, "Sess_Inbound_KB_Received_Interval", "Sess_Inbound_KB_Sent_Interval"};
+static_assert(countOf(VELORA_SMTP_COLUMNS, "Sess_Inbound_KB_Received_Interval", "Sess_Inbound_KB_Sent_Interval") == Velora_SMTP64_ColumnCount, "Velora_SMTP64 columns");
 
 #define VELORA_IMAP_COLUMNS \
   "Server_Name", \
@@ -584,11 +635,15 @@ const char* const Velora_SMTP64_Column[] = {VELORA_SMTP_COLUMNS, "Sess_Inbound_K
 char Velora_IMAP_Handle[] = "Velora_IMAP";
 char* Velora_IMAP[Velora_IMAP_ColumnCount];
 const char* Velora_IMAP_Keyword[] = {VELORA_IMAP_KEYWORDS};
+static_assert(countOf(VELORA_IMAP_KEYWORDS) == Velora_IMAP_ColumnCount, "Velora_IMAP keywords");
 const char* const Velora_IMAP_Column[] = {VELORA_IMAP_COLUMNS};
+static_assert(countOf(VELORA_IMAP_COLUMNS) == Velora_IMAP_ColumnCount, "Velora_IMAP columns");
 char Velora_IMAP64_Handle[] = "Velora_IMAP64";
 char* Velora_IMAP64[Velora_IMAP64_ColumnCount];
 const char* Velora_IMAP64_Keyword[] = {VELORA_IMAP_KEYWORDS};
+static_assert(countOf(VELORA_IMAP_KEYWORDS) == Velora_IMAP64_ColumnCount, "Velora_IMAP64 keywords");
 const char* const Velora_IMAP64_Column[] = {VELORA_IMAP_COLUMNS};
+static_assert(countOf(VELORA_IMAP_COLUMNS) == Velora_IMAP64_ColumnCount, "Velora_IMAP64 columns");
 
 #define VELORA_AGENT_COLUMNS \
   "Server_Name", \
@@ -605,7 +660,9 @@ const char* const Velora_IMAP64_Column[] = {VELORA_IMAP_COLUMNS};
 char Velora_Agent_Handle[] = "Velora_Agent";
 char* Velora_Agent[Velora_Agent_ColumnCount];
 const char* Velora_Agent_Keyword[] = {VELORA_AGENT_KEYWORDS};
+static_assert(countOf(VELORA_AGENT_KEYWORDS) == Velora_Agent_ColumnCount, "Velora_Agent keywords");
 const char* const Velora_Agent_Column[] = {VELORA_AGENT_COLUMNS};
+static_assert(countOf(VELORA_AGENT_COLUMNS) == Velora_Agent_ColumnCount, "Velora_Agent columns");
 
 #define VELORA_REPLICA_COLUMNS \
   "Server_Name", \
@@ -624,11 +681,15 @@ const char* const Velora_Agent_Column[] = {VELORA_AGENT_COLUMNS};
 char Velora_Replica_Handle[] = "Velora_Replica";
 char* Velora_Replica[Velora_Replica_ColumnCount];
 const char* Velora_Replica_Keyword[] = {VELORA_REPLICA_KEYWORDS};
+static_assert(countOf(VELORA_REPLICA_KEYWORDS) == Velora_Replica_ColumnCount, "Velora_Replica keywords");
 const char* const Velora_Replica_Column[] = {VELORA_REPLICA_COLUMNS};
+static_assert(countOf(VELORA_REPLICA_COLUMNS) == Velora_Replica_ColumnCount, "Velora_Replica columns");
 char Velora_Replica64_Handle[] = "Velora_Replica64";
 char* Velora_Replica64[Velora_Replica64_ColumnCount];
 const char* Velora_Replica64_Keyword[] = {VELORA_REPLICA_KEYWORDS};
+static_assert(countOf(VELORA_REPLICA_KEYWORDS) == Velora_Replica64_ColumnCount, "Velora_Replica64 keywords");
 const char* const Velora_Replica64_Column[] = {VELORA_REPLICA_COLUMNS};
+static_assert(countOf(VELORA_REPLICA_COLUMNS) == Velora_Replica64_ColumnCount, "Velora_Replica64 columns");
 
 
 // ---------------------------------------------------------------------------
@@ -644,17 +705,25 @@ const char* const Velora_Replica64_Column[] = {VELORA_REPLICA_COLUMNS};
 char Velora_Mail_By_Dest_Handle[] = "Velora_Mail_By_Dest";
 char* Velora_Mail_By_Dest[Velora_Mail_By_Dest_ColumnCount];
 const char* Velora_Mail_By_Dest_Keyword[] = {VELORA_MAIL_BY_DEST_KEYWORDS};
+static_assert(countOf(VELORA_MAIL_BY_DEST_KEYWORDS) == Velora_Mail_By_Dest_ColumnCount, "Velora_Mail_By_Dest keywords");
 const char* const Velora_Mail_By_Dest_Column[] = {VELORA_MAIL_BY_DEST_COLUMNS};
+static_assert(countOf(VELORA_MAIL_BY_DEST_COLUMNS) == Velora_Mail_By_Dest_ColumnCount, "Velora_Mail_By_Dest columns");
 char Velora_Mail_By_Dest64_Handle[] = "Velora_Mail_By_Dest64";
 char* Velora_Mail_By_Dest64[Velora_Mail_By_Dest64_ColumnCount];
 const char* Velora_Mail_By_Dest64_Keyword[] = {VELORA_MAIL_BY_DEST_KEYWORDS};
+static_assert(countOf(VELORA_MAIL_BY_DEST_KEYWORDS) == Velora_Mail_By_Dest64_ColumnCount, "Velora_Mail_By_Dest64 keywords");
 const char* const Velora_Mail_By_Dest64_Column[] = {VELORA_MAIL_BY_DEST_COLUMNS};
+static_assert(countOf(VELORA_MAIL_BY_DEST_COLUMNS) == Velora_Mail_By_Dest64_ColumnCount, "Velora_Mail_By_Dest64 columns");
 
 char Velora_Tasks_Handle[] = "Velora_Tasks";
 char* Velora_Tasks[Velora_Tasks_ColumnCount];
 const char* Velora_Tasks_Keyword[] = {"server.task\t", "", "", ""};
+static_assert(countOf("server.task\t", "", "", "") == Velora_Tasks_ColumnCount, "Velora_Tasks keywords");
 const char* const Velora_Tasks_Column[] = {"Server_Name", "Task_Name", "Task_Status",
                                            "Task_Status_Duration"};
+static_assert(countOf("Server_Name", "Task_Name", "Task_Status", "Task_Status_Duration") ==
+                  Velora_Tasks_ColumnCount,
+              "Velora_Tasks columns");
 
 // ---------------------------------------------------------------------------
 // Groups without keywords: the add-in statistics, the add-in's event group
@@ -665,7 +734,8 @@ const char* const Velora_Tasks_Column[] = {"Server_Name", "Task_Name", "Task_Sta
   char name##_Handle[] = #name;                            \
   char* name[name##_ColumnCount];                          \
   const char* name##_Keyword[name##_ColumnCount];          \
-  const char* const name##_Column[] = {__VA_ARGS__};
+  const char* const name##_Column[] = {__VA_ARGS__};      \
+  static_assert(countOf(__VA_ARGS__) == name##_ColumnCount, #name " columns");
 
 QVD_PLAIN_GROUP(MV_View_Performance_Statistics, "Server_Name", "Statistic_Name", "View_Max",
                 "View_Avg", "View_Count", "View_Pct_Under_Value", "View_Pct_Under")
