@@ -247,7 +247,13 @@ void tablePass() {
 // Waits up to one second for a filed request.
 void timedWait() {
   int rc = pthread_mutex_lock(&dataRequestMutex);
-  if (rc != 0) QVD_ERROR("Error: mutex lock failed with %d", rc);
+  if (rc != 0) {
+    // Waiting on a condition without its mutex is undefined; pace the loop
+    // instead.
+    QVD_ERROR("Error: mutex lock failed with %d", rc);
+    SleepSeconds(1);
+    return;
+  }
   struct timespec deadline;
   TimeGet(&deadline);
   deadline.tv_sec += 1;
@@ -341,7 +347,10 @@ void* waitForRequest(void*) {
       QVD_ALWAYS("Shuting down");
       break;
     }
-    if (request->type == CP_REQ_DATA) {
+    if (request->type == CP_REQ_DATA && request->id == nullptr) {
+      QVD_ERROR("data request without an id; dropped");
+      cp_FreeRequest(request);
+    } else if (request->type == CP_REQ_DATA) {
       const QvdTableDescriptor* table = findTableDescriptorByToken(request->handle);
       QVD_DETAIL("cp_WaitForRequest(%s) got request type=%d for handle=%s id=%s", server_name,
                  request->type, table ? table->groupName : "(unknown)", request->id);
@@ -384,7 +393,11 @@ int runDispatchLoop(int pingInterval) {
   int pingCycleCount = 0;
   for (;;) {
     if (askedToEnd()) break;
-    if (++pingCycleCount > pingInterval) {
+    // The check runs on every (pingInterval + 1)th pass; counting this way
+    // cannot overflow whatever the interval.
+    if (pingCycleCount < pingInterval) {
+      ++pingCycleCount;
+    } else {
       QVD_DETAIL("Velora Server and Cluster status cycle");
       pingServerCluster();
       pingCycleCount = 0;

@@ -443,7 +443,8 @@ int run(int argc, char** argv) {
   }
 
   mveventpid = 0;
-  QVD_DETAIL("program called: %s", argv[0]);
+  const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "";
+  QVD_DETAIL("program called: %s", program);
   if (argc <= 1) {
     QVD_DETAIL("no arguments found");
   } else {
@@ -490,7 +491,7 @@ int run(int argc, char** argv) {
 
   resetStatsClock();
 
-  if (!buildServerInfoBlock(argv[0])) return kExitNoMemory;
+  if (!buildServerInfoBlock(program)) return kExitNoMemory;
 
   int rc = startRequestIntake();
   if (rc != 0) {
