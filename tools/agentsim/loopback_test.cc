@@ -261,14 +261,24 @@ TEST_F(AgentsimTest, LinesAreFramedAcrossAndWithinWrites) {
       }
       return a;
     }
-    return std::string();
+    return Answer(line);
   });
   self = &fake;
-  Result r = Run({"-e", "request G H", "-e", "expect 2", "-e", "request G", "-e", "expect all"},
+  // The last request is sent raw, in two pieces: agentsim still awaits and
+  // matches its answer.
+  Result r = Run({"-e", "request G H", "-e", "expect 2", "-e", "request G", "-e", "expect all", "-e",
+                  "raw-part <dataRequest id=\"x7\"><attrGr", "-e", "raw oup name=\"H\"/></dataRequest>", "-e",
+                  "expect all"},
                  [&](int port) { fake.Run(port, kRegistration); });
   EXPECT_EQ(r.status, 0) << r.errors;
+  EXPECT_EQ(fake.received.at(3), "<dataRequest id=\"x7\"><attrGroup name=\"H\"/></dataRequest>");
   auto data = r.OfType("data");
-  ASSERT_EQ(data.size(), 3u);
+  ASSERT_EQ(data.size(), 4u);
+  EXPECT_EQ(data[3]["id"], "x7");
+  auto sent = r.OfType("sent");
+  ASSERT_GE(sent.size(), 2u);
+  EXPECT_EQ(sent[sent.size() - 2]["kind"], "raw");  // the shutdown notice comes last
+  EXPECT_EQ(sent[sent.size() - 2]["id"], "x7");
   EXPECT_EQ(data[0]["id"], "1");
   EXPECT_EQ(data[1]["id"], "2");
   EXPECT_EQ(data[2]["id"], "3");

@@ -281,7 +281,11 @@ bool Runner::RunCommand(const ScriptCommand& c) {
     else if (v == "stop") line = StopLine(group, c.rsid, c.shuttingDown, c.subnode, c.info);
     else if (v == "shutdown") line = ShutdownLine(c.subnode);
     else line = c.rest;
-    reporter_->Sent(v, "", group, line);
+    if (v == "raw" || v == "raw-part") {
+      NoteRawRequests(v == "raw" ? line + "\n" : line);
+    } else {
+      reporter_->Sent(v, "", group, line);
+    }
     SendLine(line, v == "raw-part");
     return true;
   }
@@ -388,6 +392,30 @@ bool Runner::RunCommand(const ScriptCommand& c) {
   }
   ExpectFailed(c.where + ": unknown command " + v);
   return false;
+}
+
+// Requests hidden in raw lines are recorded like any other, so that their
+// answers are matched.  The collector ends a message at ">\n"; so does this.
+void Runner::NoteRawRequests(const std::string& sent) {
+  const std::string kind = sent.empty() || sent.back() != '\n' ? "raw-part" : "raw";
+  std::string shown = kind == "raw" ? sent.substr(0, sent.size() - 1) : sent;
+  rawSent_ += sent;
+  std::string id, group;
+  size_t end;
+  while ((end = rawSent_.find(">\n")) != std::string::npos) {
+    std::string message = rawSent_.substr(0, end + 1);
+    rawSent_.erase(0, end + 2);
+    ScannedRequest req;
+    if (!ScanRequest(message, &req)) continue;
+    if (req.task) {
+      session_.NoteTaskRequest(req.id, Clock::now());
+    } else {
+      session_.NoteDataRequest(req.id, req.group, Clock::now());
+      group = req.group;
+    }
+    id = req.id;
+  }
+  reporter_->Sent(kind, id, group, shown);
 }
 
 bool Runner::RunScript() {

@@ -77,6 +77,7 @@ class Runner {
   void HandleLine(const std::string& line);
   void MarkClosed();
   void PollCollector();
+  void NoteRawRequests(const std::string& sent);
   std::string NextId();
   Clock::time_point Deadline(double seconds) const;
 
@@ -90,6 +91,7 @@ class Runner {
   bool exitReported_ = false;
   bool quiet_ = false;
   std::string inbuf_;
+  std::string rawSent_;  // raw bytes sent and not yet ended by ">\n"
   unsigned long nextId_ = 1;
   size_t expectFailures_ = 0;
   size_t answerMark_ = 0;

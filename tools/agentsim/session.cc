@@ -4,6 +4,40 @@
 
 namespace agentsim {
 
+namespace {
+
+// The value of attribute `name` of the element that starts at `start` (up
+// to the end of its start tag), or nothing.
+bool AttrIn(const std::string& text, size_t start, const std::string& name, std::string* value) {
+  size_t end = text.find('>', start);
+  if (end == std::string::npos) end = text.size();
+  std::string key = " " + name + "=\"";
+  size_t p = text.find(key, start);
+  if (p == std::string::npos || p > end) return false;
+  p += key.size();
+  size_t q = text.find('"', p);
+  if (q == std::string::npos) return false;
+  *value = text.substr(p, q - p);
+  return true;
+}
+
+}  // namespace
+
+bool ScanRequest(const std::string& message, ScannedRequest* out) {
+  *out = ScannedRequest();
+  size_t data = message.find("<dataRequest");
+  if (data != std::string::npos) {
+    if (!AttrIn(message, data, "id", &out->id)) return false;
+    size_t ag = message.rfind("<attrGroup");
+    if (ag != std::string::npos) AttrIn(message, ag, "name", &out->group);
+    return true;
+  }
+  size_t task = message.find("<taskRequest");
+  if (task == std::string::npos || !AttrIn(message, task, "id", &out->id)) return false;
+  out->task = true;
+  return true;
+}
+
 void Session::NoteDataRequest(const std::string& id, const std::string& group, Clock::time_point sent) {
   Pending p;
   p.group = group;

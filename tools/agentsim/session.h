@@ -37,6 +37,19 @@ struct Verdict {
   bool matched = false;
 };
 
+// A request found in a line agentsim sends verbatim (`raw` script lines),
+// judged the way the collector judges a message: a dataRequest wins over a
+// taskRequest; the group is the name of the last attrGroup element.
+struct ScannedRequest {
+  bool task = false;
+  std::string id;
+  std::string group;
+};
+
+// Looks for a data or task request with an id in one agent message.
+// Attribute values are taken as written (entities are not decoded).
+bool ScanRequest(const std::string& message, ScannedRequest* out);
+
 class Session {
  public:
   // `columns` must outlive the session.

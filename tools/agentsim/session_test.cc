@@ -143,5 +143,20 @@ TEST_F(SessionTest, MalformedLinesAndUnterminatedTailsAreViolations) {
   EXPECT_EQ(s.violations(), 2u);
 }
 
+TEST(ScanRequest, FindsRequestsInRawLinesAsTheCollectorWouldDecodeThem) {
+  ScannedRequest r;
+  ASSERT_TRUE(ScanRequest("<dataRequest id=\"9\" requestStartedID=\"3\"><attrGroup name=\"G\"/><attrGroup name=\"H\"/></dataRequest>", &r));
+  EXPECT_FALSE(r.task);
+  EXPECT_EQ(r.id, "9");
+  EXPECT_EQ(r.group, "H");
+  ASSERT_TRUE(ScanRequest("<x><taskRequest id=\"4\"><task command=\"c\"/></taskRequest><dataRequest id=\"5\"></x>", &r));
+  EXPECT_FALSE(r.task);  // a data request wins
+  EXPECT_EQ(r.id, "5");
+  ASSERT_TRUE(ScanRequest("<taskRequest id=\"4\"><task command=\"c\"/></taskRequest>", &r));
+  EXPECT_TRUE(r.task);
+  EXPECT_FALSE(ScanRequest("<dataRequest><attrGroup name=\"G\"/></dataRequest>", &r));
+  EXPECT_FALSE(ScanRequest("<shutdown/>", &r));
+}
+
 }  // namespace
 }  // namespace agentsim
