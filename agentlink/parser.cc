@@ -12,16 +12,21 @@ HashMap EMPTY_ATTRS;
 
 namespace {
 
-// Character classes of the tag scanner: where a tag name stops.
-enum : unsigned char { kNameEnd = 1, kEndNameEnd = 2 };
+// Character classes of the scanners: where a tag name, an attribute name
+// or an attribute value stops.  Names and values are short, so a table
+// lookup per byte beats a library search call.
+enum : unsigned char { kNameEnd = 1, kEndNameEnd = 2, kAttrNameEnd = 4, kValueEnd = 8, kValueEntity = 16 };
 
 struct CharTable {
   unsigned char flags[256] = {};
   CharTable() {
-    flags[0] = kNameEnd | kEndNameEnd;
+    flags[0] = kNameEnd | kEndNameEnd | kAttrNameEnd | kValueEnd;
     flags[static_cast<unsigned char>(' ')] = kNameEnd | kEndNameEnd;
     flags[static_cast<unsigned char>('>')] = kNameEnd | kEndNameEnd;
     flags[static_cast<unsigned char>('/')] = kNameEnd;
+    flags[static_cast<unsigned char>('=')] = kAttrNameEnd;
+    flags[static_cast<unsigned char>('"')] = kValueEnd;
+    flags[static_cast<unsigned char>('&')] = kValueEntity;
   }
 };
 const CharTable kChars;
@@ -104,7 +109,8 @@ bool replaceEntities(XMLHandler* handler, char* text) {
   return true;
 }
 
-Parser::Parser(XMLHandler* handler) : handler_(handler) {}
+// The smallest table: a tag carries a handful of attributes.
+Parser::Parser(XMLHandler* handler) : handler_(handler), attributes_(32) {}
 
 Parser::~Parser() = default;
 
@@ -112,7 +118,7 @@ bool Parser::parse(char* text) {
   char* p = text;
   bool ok = true;
   for (;;) {
-    char* lt = *p != '\0' ? std::strchr(p, '<') : nullptr;
+    char* lt = *p == '<' ? p : *p != '\0' ? std::strchr(p, '<') : nullptr;
     if (lt == nullptr) {
       // The end of the text (what follows the last tag is ignored).
       if (openElements_.getCount() != 0) {
@@ -202,7 +208,7 @@ bool Parser::parse(char* text) {
         break;
       }
       bool tagOk = parseAttributes(name, e + 1, &p);
-      attributes_.clear();
+      clearAttributes();
       if (!tagOk) {
         ok = false;
         break;
@@ -211,6 +217,16 @@ bool Parser::parse(char* text) {
   }
   openElements_.clear();
   return ok;
+}
+
+void Parser::clearAttributes() {
+  // Removing the few keys of a tag is cheaper than sweeping every bucket.
+  if (keyCount_ > kTrackedKeys) {
+    attributes_.clear();
+  } else {
+    for (int i = 0; i < keyCount_; ++i) attributes_.remove(keys_[i], nullptr);
+  }
+  keyCount_ = 0;
 }
 
 bool Parser::parseAttributes(const char* name, char* p, char** next) {
@@ -239,8 +255,8 @@ bool Parser::parseAttributes(const char* name, char* p, char** next) {
       return true;
     }
     char* attrName = p;
-    char* eq = std::strchr(p, '=');
-    if (eq == nullptr) {
+    char* eq = ScanTo(p, kAttrNameEnd);
+    if (*eq == '\0') {
       if (handler_ != nullptr) handler_->fatalError("Cannot find start of attribute value");
       return false;
     }
@@ -250,14 +266,29 @@ bool Parser::parseAttributes(const char* name, char* p, char** next) {
       return false;
     }
     char* value = eq + 2;
-    char* close = std::strchr(value, '"');
-    if (close == nullptr) {
+    // One pass finds the closing quote and tells whether entities need
+    // decoding.
+    char* close = value;
+    bool entities = false;
+    for (;;) {
+      close = ScanTo(close, kValueEnd | kValueEntity);
+      if (*close != '&') break;
+      entities = true;
+      ++close;
+    }
+    if (*close == '\0') {
       if (handler_ != nullptr) handler_->fatalError("Cannot find end of attribute value");
       return false;
     }
     *close = '\0';
-    if (!replaceEntities(handler_, value)) return false;
-    attributes_.put(attrName, value);
+    if (entities && !replaceEntities(handler_, value)) return false;
+    if (!attributes_.put(attrName, value)) {
+      keyCount_ = kTrackedKeys + 1;  // not tracked: sweep the whole map
+    } else if (keyCount_ < kTrackedKeys) {
+      keys_[keyCount_++] = attrName;
+    } else {
+      ++keyCount_;
+    }
     p = close + 1;
   }
 }

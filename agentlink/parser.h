@@ -46,9 +46,16 @@ class Parser {
   // stores the position after the tag in *next.
   bool parseAttributes(const char* name, char* p, char** next);
 
+  // Empties the attribute map after a tag.
+  void clearAttributes();
+
+  static constexpr int kTrackedKeys = 16;
+
   XMLHandler* handler_;
   List openElements_;  // names of open elements, innermost last
   HashMap attributes_;  // attributes of the start tag being read
+  const char* keys_[kTrackedKeys];  // names put into attributes_ for this tag
+  int keyCount_ = 0;                // how many were put (may exceed kTrackedKeys)
 };
 
 // Decodes the entities of a zero-terminated text in place (the text only
