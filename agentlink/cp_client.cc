@@ -265,7 +265,6 @@ bool TakeRequest(const ClientRequestXMLHandler& h, CpRequest* req) {
   }
   if (h.isShutdownRequest()) {
     req->type = CP_REQ_SHUTDOWN;
-    req->shuttingDown = h.isShuttingDown();
     return true;
   }
   QVD_ERROR("Unrecognized request type");

@@ -315,7 +315,6 @@ TEST_F(CpClientTest, ShutdownNoticeAndLostConnection) {
   Wait(&down);
   EXPECT_EQ(down.rc, CP_OK);
   EXPECT_EQ(down.r->type, CP_REQ_SHUTDOWN);
-  EXPECT_TRUE(down.r->shuttingDown);
   EXPECT_STREQ(down.r->subnode, "s");
 
   DataRequest("1", "G");
