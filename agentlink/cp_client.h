@@ -125,7 +125,8 @@ int cp_RegisterAttrGroup(const char* name, int version, void* handle);
 
 // Sends the registration message listing every registered group and enters
 // REG_COMPLETE_STATE, even when the write failed.  OPEN_SOCKET_STATE only.
-// Returns CP_OK, CP_ERR_STATE or CP_ERR_WRITE.
+// Returns CP_OK, CP_ERR_STATE, CP_ERR_WRITE, or CP_ERR_MEMORY when the
+// message could not be built (nothing is sent).
 int cp_RegistrationComplete();
 
 // Blocks until the agent sends a request the caller has to see, and stores a
@@ -135,7 +136,9 @@ int cp_RegistrationComplete();
 // without an id are skipped with a trace line.  A lost connection gives a
 // request of type CP_REQ_SHUTDOWN.  REG_COMPLETE_STATE only.
 // A returned data or task request's id is outstanding until answered.
-// Returns CP_OK or CP_ERR_STATE.
+// Incoming messages longer than 1 MiB are dropped with a trace line.
+// Returns CP_OK, CP_ERR_STATE, or CP_ERR_MEMORY when not even the record
+// could be allocated (*request is then null).
 int cp_WaitForRequest(CpRequest** request);
 
 // Frees a request and everything it holds.  Null does nothing.  Any state.
