@@ -355,7 +355,7 @@ TEST_F(CpClientTest, EventsAndAnswersFromManyThreadsArriveIntact) {
     });
   }
   // The main thread answers data requests meanwhile, the intake on another.
-  std::thread intake([this, &failures] {
+  std::thread intake([this] {
     for (int i = 0; i < kAnswers; ++i) {
       peer_.send("<dataRequest id=\"d" + std::to_string(i) + "\"><attrGroup name=\"G\"/></dataRequest>\n");
     }
