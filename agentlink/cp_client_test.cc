@@ -354,7 +354,8 @@ TEST_F(CpClientTest, EventsAndAnswersFromManyThreadsArriveIntact) {
       }
     });
   }
-  // The main thread answers data requests meanwhile, the intake on another.
+  // The test thread waits for and answers data requests meanwhile, while
+  // the agent sends them from another.
   std::thread intake([this] {
     for (int i = 0; i < kAnswers; ++i) {
       peer_.send("<dataRequest id=\"d" + std::to_string(i) + "\"><attrGroup name=\"G\"/></dataRequest>\n");
