@@ -305,8 +305,13 @@ TEST(Startup, RegistrationOrderVersionsAndTrace) {
   env["QVD_VELORA_GROUP_MONITOR"] = "on";
   env["QVD_CHECK_DB_INTERVAL"] = "3600";
   env["QVD_CHECK_DB_INCLUDE_PATH"] = "mail/*";
+  // "none" switches the add-in off without stopping start-up.
+  env["QVD_MVPORT"] = "none";
+  env["QVD_MVHOSTNAME"] = "none";
   Session s = startAndShutDown(install, env);
   ASSERT_EQ(30, s.collectorStatus()) << s.problems();
+  EXPECT_TRUE(s.traced("MV Port: none found"));
+  EXPECT_TRUE(s.traced("nic hostname: none found"));
 
   const std::vector<std::string> expected = {
       "MV_View_Performance_Statistics", "MV_Replication_Statistics",
