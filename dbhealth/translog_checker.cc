@@ -21,6 +21,7 @@ FileLock VeloraTransLogChecker::m_fileLock;
 char VeloraTransLogChecker::m_isChanged = 0;
 char VeloraTransLogChecker::m_transLogStatus = '0';
 char VeloraTransLogChecker::m_preTransLogStatus = '0';
+bool VeloraTransLogChecker::m_hasPreviousKey = true;
 
 namespace {
 
@@ -133,12 +134,15 @@ int VeloraTransLogChecker::checkAndDisableTransLog() {
   QVD_ALWAYS("Copied vaxel.ini to %s successfully.", m_backupFile);
 
   m_transLogStatus = '1';
-  editor.getKeyValue(kPreviousKey, &m_preTransLogStatus);
+  // An ini file may have no PREVIOUS_TRANSLOG_STATUS at all.  Then there is
+  // nothing of it to switch off or to restore, and start-up must not fail
+  // over a key the server does not need.
+  m_hasPreviousKey = editor.getKeyValue(kPreviousKey, &m_preTransLogStatus) == 0;
 
   const char* failed_key = nullptr;
   rc = editor.setKeyValue(kTransLogKey, '0');
   if (rc != 0) failed_key = kTransLogKey;
-  if (rc == 0) {
+  if (rc == 0 && m_hasPreviousKey) {
     rc = editor.setKeyValue(kPreviousKey, '0');
     if (rc != 0) failed_key = kPreviousKey;
   }
@@ -192,7 +196,7 @@ int VeloraTransLogChecker::checkAndEnableTransLog() {
   const char* failed_key = nullptr;
   rc = editor.setKeyValue(kTransLogKey, m_transLogStatus);
   if (rc != 0) failed_key = kTransLogKey;
-  if (rc == 0) {
+  if (rc == 0 && m_hasPreviousKey) {
     rc = editor.setKeyValue(kPreviousKey, m_preTransLogStatus);
     if (rc != 0) failed_key = kPreviousKey;
   }

@@ -20,6 +20,9 @@
 // restore, and kept for manual recovery whenever a restore step fails or a
 // write may have left the ini file damaged.
 //
+// An ini file without PREVIOUS_TRANSLOG_STATUS has only TRANSLOG_STATUS
+// switched and restored.
+//
 // Result codes: 0 success; 2 out of memory; 501 lock; 502 unlock; 503 open;
 // 504 flush; 505 backup removal; 506 read.
 #ifndef QVD_DBHEALTH_TRANSLOG_CHECKER_H_
@@ -62,6 +65,8 @@ class VeloraTransLogChecker {
   static char m_isChanged;
   static char m_transLogStatus;
   static char m_preTransLogStatus;
+  // Whether the ini file of the current change has PREVIOUS_TRANSLOG_STATUS.
+  static bool m_hasPreviousKey;
 };
 
 #endif  // QVD_DBHEALTH_TRANSLOG_CHECKER_H_

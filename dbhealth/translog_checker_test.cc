@@ -133,6 +133,16 @@ TEST_F(TransLogTest, FirstMatchInsidePreviousKeyIsTheOneUsed) {
   EXPECT_EQ(text, ReadFile(ini()));
 }
 
+TEST_F(TransLogTest, FileWithoutPreviousKeyIsSwitchedAndRestored) {
+  const std::string text = "[Vaxel]\nTRANSLOG_STATUS=1\nTRANSLOG_PATH=/log\n";
+  WriteFile(ini(), text);
+  ASSERT_EQ(0, VeloraTransLogChecker::checkAndDisableTransLog());
+  EXPECT_EQ("[Vaxel]\nTRANSLOG_STATUS=0\nTRANSLOG_PATH=/log\n", ReadFile(ini()));
+  ASSERT_EQ(0, VeloraTransLogChecker::checkAndEnableTransLog());
+  EXPECT_EQ(text, ReadFile(ini()));
+  EXPECT_TRUE(backups().empty());
+}
+
 TEST_F(TransLogTest, TwoCharacterSeparatorMeansNotEnabled) {
   const std::string text = "TRANSLOG_STATUS= 1\nPREVIOUS_TRANSLOG_STATUS=1\n";
   WriteFile(ini(), text);

@@ -51,7 +51,9 @@ bool ParseLevel(const std::string& word, unsigned* level) {
   else {
     if (word.empty()) return false;
     char* end = nullptr;
-    unsigned long v = std::strtoul(word.c_str(), &end, 0);
+    // Decimal, or hexadecimal with 0x; a leading zero is not octal.
+    bool hex = word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X');
+    unsigned long v = std::strtoul(word.c_str(), &end, hex ? 16 : 10);
     if (*end != '\0') return false;
     *level = static_cast<unsigned>(v) & TRACE_ALL;
   }
