@@ -39,6 +39,12 @@ class HashMap : public qvd_internal::ChainedHashTable {
 
   // An iterator positioned before the first entry.
   HashMapIterator iterator() const { return HashMapIterator(this); }
+
+ protected:
+  // For a derived map that supplies its own storage with lendStorage():
+  // no bucket array yet, nothing allocated.
+  struct Unallocated {};
+  explicit HashMap(Unallocated) {}
 };
 
 // foreach() callback that frees key and data (each when not null); `arg` is

@@ -109,10 +109,62 @@ bool replaceEntities(XMLHandler* handler, char* text) {
   return true;
 }
 
-// The smallest table: a tag carries a handful of attributes.
-Parser::Parser(XMLHandler* handler) : handler_(handler), attributes_(32) {}
+Parser::AttributeMap::AttributeMap() : HashMap(Unallocated{}) {
+  storage_.buckets = buckets_;
+  storage_.entries = entries_;
+  storage_.entryCount = kEntries;
+  lendStorage(&storage_, kBuckets);
+  changesSeen_ = storage_.changes;
+}
+
+Parser::AttributeMap::~AttributeMap() { returnStorage(); }
+
+bool Parser::AttributeMap::add(const char* key, uint32_t hash, const char* value) {
+  bool stored = putHashed(key, hash, value);
+  if (adds_ < kEntries) hashes_[adds_] = hash;
+  ++adds_;
+  changesSeen_ = storage_.changes;
+  return stored;
+}
+
+void Parser::AttributeMap::reset() {
+  if (adds_ == 0 && storage_.changes == changesSeen_) return;
+  if (storage_.changes == changesSeen_ && adds_ <= kEntries) {
+    // Only our own adds, all in lent entries: unhook the chains they used.
+    uint32_t mask = static_cast<uint32_t>(m_capacity - 1);
+    for (int i = 0; i < adds_; ++i) m_buckets[hashes_[i] & mask] = nullptr;
+    m_count = 0;
+    storage_.used = 0;
+    storage_.spare = nullptr;
+  } else {
+    clear();  // a handler changed the map, or a tag with many attributes
+  }
+  adds_ = 0;
+  changesSeen_ = storage_.changes;
+}
+
+Parser::Parser(XMLHandler* handler) : handler_(handler) {}
 
 Parser::~Parser() = default;
+
+void Parser::push(const char* name) {
+  if (depth_ < kInlineDepth) {
+    inlineOpen_[depth_++] = name;
+  } else if (openElements_.add(name)) {
+    ++depth_;
+  }
+}
+
+const char* Parser::pop() {
+  --depth_;
+  if (depth_ >= kInlineDepth) return static_cast<const char*>(openElements_.pop());
+  return inlineOpen_[depth_];
+}
+
+const char* Parser::innermost() const {
+  if (depth_ > kInlineDepth) return static_cast<const char*>(openElements_.peek());
+  return inlineOpen_[depth_ - 1];
+}
 
 bool Parser::parse(char* text) {
   char* p = text;
@@ -121,11 +173,8 @@ bool Parser::parse(char* text) {
     char* lt = *p == '<' ? p : *p != '\0' ? std::strchr(p, '<') : nullptr;
     if (lt == nullptr) {
       // The end of the text (what follows the last tag is ignored).
-      if (openElements_.getCount() != 0) {
-        if (handler_ != nullptr) {
-          handler_->fatalError("Missing end tag for element: %s",
-                               static_cast<const char*>(openElements_.peek()));
-        }
+      if (depth_ != 0) {
+        if (handler_ != nullptr) handler_->fatalError("Missing end tag for element: %s", innermost());
         ok = false;
       }
       break;
@@ -162,7 +211,7 @@ bool Parser::parse(char* text) {
     // A tag.  An end tag's name starts with '/', so it may only stop at a
     // blank or '>'.
     char* name = q;
-    bool endLike = *q == ' ' || *q == '/' || *q == '>';
+    bool endLike = (kChars.flags[static_cast<unsigned char>(*q)] & kNameEnd) != 0;
     char* e = ScanTo(q, endLike ? kEndNameEnd : kNameEnd);
     if (*e == '\0') {
       if (handler_ != nullptr) handler_->fatalError("Cannot find end of tag");
@@ -184,12 +233,12 @@ bool Parser::parse(char* text) {
       p = e + 2;
     } else if (kind == '>' && name[0] == '/') {
       const char* endName = name + 1;
-      if (openElements_.getCount() == 0) {
+      if (depth_ == 0) {
         if (handler_ != nullptr) handler_->fatalError("Unbalanced end tag found:");
         ok = false;
         break;
       }
-      const char* open = static_cast<const char*>(openElements_.pop());
+      const char* open = pop();
       if (std::strcmp(open, endName) != 0) {
         if (handler_ != nullptr) handler_->fatalError("Mismatched end tag found: %s != %s", endName, open);
         ok = false;
@@ -199,7 +248,7 @@ bool Parser::parse(char* text) {
       p = e + 1;
     } else if (kind == '>') {
       if (handler_ != nullptr) handler_->startElement(name, &EMPTY_ATTRS);
-      openElements_.add(name);
+      push(name);
       p = e + 1;
     } else {  // a blank: the attribute list follows
       if (name[0] == '/') {
@@ -208,25 +257,16 @@ bool Parser::parse(char* text) {
         break;
       }
       bool tagOk = parseAttributes(name, e + 1, &p);
-      clearAttributes();
+      attributes_.reset();
       if (!tagOk) {
         ok = false;
         break;
       }
     }
   }
+  depth_ = 0;
   openElements_.clear();
   return ok;
-}
-
-void Parser::clearAttributes() {
-  // Removing the few keys of a tag is cheaper than sweeping every bucket.
-  if (keyCount_ > kTrackedKeys) {
-    attributes_.clear();
-  } else {
-    for (int i = 0; i < keyCount_; ++i) attributes_.remove(keys_[i], nullptr);
-  }
-  keyCount_ = 0;
 }
 
 bool Parser::parseAttributes(const char* name, char* p, char** next) {
@@ -238,7 +278,7 @@ bool Parser::parseAttributes(const char* name, char* p, char** next) {
     }
     if (*p == '>') {
       if (handler_ != nullptr) handler_->startElement(name, &attributes_);
-      openElements_.add(name);
+      push(name);
       *next = p + 1;
       return true;
     }
@@ -254,8 +294,16 @@ bool Parser::parseAttributes(const char* name, char* p, char** next) {
       *next = p + 2;
       return true;
     }
+    // The name runs to '='; its map hash is worked out on the way.
     char* attrName = p;
-    char* eq = ScanTo(p, kAttrNameEnd);
+    char* eq = p;
+    uint32_t hash = 5381;
+    for (;;) {
+      unsigned char c = static_cast<unsigned char>(*eq);
+      if ((kChars.flags[c] & kAttrNameEnd) != 0) break;
+      hash = hash * 33u + static_cast<uint32_t>(static_cast<int32_t>(static_cast<signed char>(c)));
+      ++eq;
+    }
     if (*eq == '\0') {
       if (handler_ != nullptr) handler_->fatalError("Cannot find start of attribute value");
       return false;
@@ -282,13 +330,7 @@ bool Parser::parseAttributes(const char* name, char* p, char** next) {
     }
     *close = '\0';
     if (entities && !replaceEntities(handler_, value)) return false;
-    if (!attributes_.put(attrName, value)) {
-      keyCount_ = kTrackedKeys + 1;  // not tracked: sweep the whole map
-    } else if (keyCount_ < kTrackedKeys) {
-      keys_[keyCount_++] = attrName;
-    } else {
-      ++keyCount_;
-    }
+    attributes_.add(attrName, hash, value);
     p = close + 1;
   }
 }

@@ -18,6 +18,8 @@
 #ifndef QVD_AGENTLINK_PARSER_H_
 #define QVD_AGENTLINK_PARSER_H_
 
+#include <cstdint>
+
 #include "agentlink/hash_map.h"
 #include "agentlink/list.h"
 #include "agentlink/xml_handler.h"
@@ -42,20 +44,46 @@ class Parser {
   bool parse(char* text);
 
  private:
+  // The attribute map of the tag being read: to a handler an ordinary
+  // HashMap of the default size, but its bucket array and first entries
+  // live inside the parser, so a message costs no heap allocation.
+  class AttributeMap : public HashMap {
+   public:
+    AttributeMap();
+    ~AttributeMap() override;
+    // put() of a key whose hash_function value the scanner already has.
+    bool add(const char* key, uint32_t hash, const char* value);
+    // Empties the map after a tag.  When nothing but add() changed it, only
+    // the buckets used are reset; otherwise it is cleared in full.
+    void reset();
+
+   private:
+    static constexpr int kBuckets = 64;  // the default size of a HashMap
+    static constexpr int kEntries = 16;  // a tag carries a handful
+    qvd_internal::HashStorage storage_;
+    qvd_internal::HashEntry* buckets_[kBuckets] = {};
+    qvd_internal::HashEntry entries_[kEntries];
+    uint32_t hashes_[kEntries];  // hashes of the keys added, for reset()
+    int adds_ = 0;
+    uint32_t changesSeen_ = 0;  // storage_.changes after the last add()
+  };
+
   // Reads the attribute list of the start tag `name` from `p`; on success
   // stores the position after the tag in *next.
   bool parseAttributes(const char* name, char* p, char** next);
 
-  // Empties the attribute map after a tag.
-  void clearAttributes();
+  // The stack of open elements; the first kInlineDepth live in the parser.
+  void push(const char* name);
+  const char* pop();
+  const char* innermost() const;
 
-  static constexpr int kTrackedKeys = 16;
+  static constexpr int kInlineDepth = 16;
 
   XMLHandler* handler_;
-  List openElements_;  // names of open elements, innermost last
-  HashMap attributes_;  // attributes of the start tag being read
-  const char* keys_[kTrackedKeys];  // names put into attributes_ for this tag
-  int keyCount_ = 0;                // how many were put (may exceed kTrackedKeys)
+  int depth_ = 0;                          // open elements
+  const char* inlineOpen_[kInlineDepth];   // names of the outer ones
+  List openElements_;                      // names of deeper ones
+  AttributeMap attributes_;                // attributes of the start tag being read
 };
 
 // Decodes the entities of a zero-terminated text in place (the text only

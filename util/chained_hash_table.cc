@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
 #include "framework/trace.h"
 
@@ -40,25 +41,82 @@ uint32_t hash_function(const char* key) {
 
 ChainedHashTable::~ChainedHashTable() {
   freeEntries();
-  std::free(m_buckets);
+  deleteBuckets(m_buckets);
+}
+
+HashEntry* ChainedHashTable::newEntry() {
+  HashStorage* s = m_storage;
+  if (s != nullptr) {
+    if (s->spare != nullptr) {
+      HashEntry* e = s->spare;
+      s->spare = e->next;
+      return e;
+    }
+    if (s->used < s->entryCount) return &s->entries[s->used++];
+  }
+  return static_cast<HashEntry*>(std::malloc(sizeof(HashEntry)));
+}
+
+void ChainedHashTable::deleteEntry(HashEntry* e) {
+  HashStorage* s = m_storage;
+  std::less<const HashEntry*> before;
+  if (s != nullptr && !before(e, s->entries) && before(e, s->entries + s->entryCount)) {
+    e->next = s->spare;
+    s->spare = e;
+    return;
+  }
+  std::free(e);
+}
+
+void ChainedHashTable::deleteBuckets(HashEntry** buckets) {
+  if (m_storage == nullptr || buckets != m_storage->buckets) std::free(buckets);
 }
 
 void ChainedHashTable::freeEntries() {
-  if (m_buckets == nullptr) return;
-  for (int32_t i = 0; i < m_capacity; i++) {
-    HashEntry* e = m_buckets[i];
-    while (e != nullptr) {
-      HashEntry* next = e->next;
-      std::free(e);
-      e = next;
+  // A count of 0 means every chain is empty: nothing to walk.
+  if (m_buckets != nullptr && m_count != 0) {
+    for (int32_t i = 0; i < m_capacity; i++) {
+      HashEntry* e = m_buckets[i];
+      while (e != nullptr) {
+        HashEntry* next = e->next;
+        deleteEntry(e);
+        e = next;
+      }
+      m_buckets[i] = nullptr;
     }
-    m_buckets[i] = nullptr;
   }
+  if (m_storage != nullptr) {
+    // Every lent block is free again; hand them out from the front.
+    m_storage->used = 0;
+    m_storage->spare = nullptr;
+  }
+}
+
+void ChainedHashTable::lendStorage(HashStorage* storage, int32_t capacity) {
+  freeEntries();
+  deleteBuckets(m_buckets);
+  m_storage = storage;
+  storage->used = 0;
+  storage->spare = nullptr;
+  m_capacity = capacity;
+  m_threshold = ThresholdOf(capacity);
+  m_count = 0;
+  m_buckets = storage->buckets;
+  noteChange();
+}
+
+void ChainedHashTable::returnStorage() {
+  freeEntries();
+  m_count = 0;
+  deleteBuckets(m_buckets);
+  m_buckets = nullptr;
+  m_storage = nullptr;
 }
 
 void ChainedHashTable::init(int n) {
   freeEntries();
-  std::free(m_buckets);
+  deleteBuckets(m_buckets);
+  noteChange();
   int32_t capacity = 32;
   while (capacity < n && capacity < kMaxCapacity) capacity *= 2;
   m_capacity = capacity;
@@ -77,14 +135,18 @@ HashEntry* ChainedHashTable::find(const char* key, uint32_t hash) const {
 
 bool ChainedHashTable::put(const char* key, const void* data) {
   if (key == nullptr) return false;
-  uint32_t hash = hash_function(key);
+  return putHashed(key, hash_function(key), data);
+}
+
+bool ChainedHashTable::putHashed(const char* key, uint32_t hash, const void* data) {
+  noteChange();
   HashEntry* e = find(key, hash);
   if (e != nullptr) {
     e->data = data;
     return true;
   }
   if (m_buckets == nullptr && (m_buckets = NewBuckets(m_capacity)) == nullptr) return false;
-  e = static_cast<HashEntry*>(std::malloc(sizeof(HashEntry)));
+  e = newEntry();
   if (e == nullptr) {
     QVD_ERROR("Out of memory: cannot store the hash map key %s", key);
     return false;
@@ -120,7 +182,8 @@ const void* ChainedHashTable::remove(const char* key, const char** removedKey) {
     *link = e->next;
     const void* data = e->data;
     if (removedKey != nullptr) *removedKey = e->key;
-    std::free(e);
+    deleteEntry(e);
+    noteChange();
     if (m_count >= 1) m_count--;
     return data;
   }
@@ -143,6 +206,7 @@ void ChainedHashTable::resize() {
   int32_t capacity = m_capacity * 2;
   HashEntry** buckets = NewBuckets(capacity);
   if (buckets == nullptr) return;
+  noteChange();
   uint32_t mask = static_cast<uint32_t>(capacity - 1);
   if (m_buckets != nullptr) {
     for (int32_t i = 0; i < m_capacity; i++) {
@@ -155,7 +219,7 @@ void ChainedHashTable::resize() {
         e = next;
       }
     }
-    std::free(m_buckets);
+    deleteBuckets(m_buckets);
   }
   m_buckets = buckets;
   m_capacity = capacity;
@@ -165,6 +229,7 @@ void ChainedHashTable::resize() {
 void ChainedHashTable::clear() {
   freeEntries();
   m_count = 0;
+  noteChange();
 }
 
 bool HashTableCursor::hasNext() const {

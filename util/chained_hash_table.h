@@ -46,6 +46,21 @@ struct HashEntry {
   const void* data;   // not owned
 };
 
+// Memory a derived table lends to its base so that a table used over and over
+// (the agent link parser's attribute map) costs no heap allocation: a
+// zero-filled bucket array the table starts with, and entry blocks handed out
+// before any heap block.  The table never frees lent memory; everything it
+// allocated itself it frees as usual.  The lender keeps the storage alive and
+// unchanged while it is lent.
+struct HashStorage {
+  HashEntry** buckets = nullptr;  // the starting bucket array
+  HashEntry* entries = nullptr;   // lent entry blocks
+  int32_t entryCount = 0;         // how many
+  int32_t used = 0;               // blocks handed out from the front
+  HashEntry* spare = nullptr;     // lent blocks given back, reused first
+  uint32_t changes = 0;           // bumped by every change through the table
+};
+
 // Callback of foreach().
 typedef void (*HashForeachFn)(const char* key, const void* data, void* arg);
 
@@ -83,15 +98,32 @@ class ChainedHashTable {
   ChainedHashTable(const ChainedHashTable&) = delete;
   ChainedHashTable& operator=(const ChainedHashTable&) = delete;
 
+  // Starts an empty table of `capacity` buckets (a power of two, at least
+  // 32) on lent storage; entries held before are freed.  The table may later
+  // move to heap buckets (resize, init) but keeps using the lent entries.
+  void lendStorage(HashStorage* storage, int32_t capacity);
+  // Empties the table and stops using the lent storage (for the lender's
+  // destructor).
+  void returnStorage();
+  // put() for a key whose hash_function value is already known.
+  bool putHashed(const char* key, uint32_t hash, const void* data);
+
   int32_t m_count = 0;
   int32_t m_capacity = 0;
   int32_t m_threshold = 0;
   HashEntry** m_buckets = nullptr;
+  HashStorage* m_storage = nullptr;  // lent memory, or null
 
  private:
   friend class HashTableCursor;
   HashEntry* find(const char* key, uint32_t hash) const;
   void freeEntries();
+  HashEntry* newEntry();
+  void deleteEntry(HashEntry* e);
+  void deleteBuckets(HashEntry** buckets);
+  void noteChange() {
+    if (m_storage != nullptr) m_storage->changes++;
+  }
 };
 
 // Iteration state shared by both maps' iterators.  Use: test hasNext(),
