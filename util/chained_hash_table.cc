@@ -69,7 +69,7 @@ void ChainedHashTable::deleteEntry(HashEntry* e) {
 }
 
 void ChainedHashTable::deleteBuckets(HashEntry** buckets) {
-  if (m_storage == nullptr || buckets != m_storage->buckets) std::free(buckets);
+  if (buckets != nullptr && (m_storage == nullptr || buckets != m_storage->buckets)) std::free(buckets);
 }
 
 void ChainedHashTable::freeEntries() {
