@@ -135,6 +135,118 @@ TEST(Parser, NullHandlerStillChecksTheText) {
   EXPECT_FALSE(p.parse(badEntity));
 }
 
+// Records, for each start tag, the attribute map exactly as a handler sees
+// it: capacity, count and entries in iteration order.
+class MapOrderRecorder : public XMLHandler {
+ public:
+  void startElement(const char* name, HashMap* attributes) override { seen.push_back(Describe(name, attributes)); }
+  static std::string Describe(const char* name, const HashMap* map) {
+    std::string line = std::string(name) + " cap=" + std::to_string(map->getCapacity()) +
+                       " count=" + std::to_string(map->getCount());
+    HashMapIterator it = map->iterator();
+    while (it.hasNext()) {
+      it.next();
+      line += std::string(" ") + it.getKey() + "=" + static_cast<const char*>(it.getData());
+    }
+    return line;
+  }
+  std::vector<std::string> seen;
+};
+
+TEST(Parser, AttributeMapMatchesAPlainDefaultMap) {
+  // Tags with few, many (beyond what fits without the heap), repeated and
+  // more than 48 attributes (the map doubles and stays doubled for the rest
+  // of the message); the reference is a default HashMap given the same puts
+  // and cleared after each tag.
+  std::vector<std::vector<std::pair<std::string, std::string>>> tags;
+  tags.push_back({{"id", "1"}, {"requestStartedID", "7"}, {"subnode", "VD:a"}});
+  std::vector<std::pair<std::string, std::string>> many;
+  for (int i = 0; i < 30; ++i) many.push_back({"k" + std::to_string(i), "v" + std::to_string(i)});
+  many.push_back({"k3", "again"});
+  tags.push_back(many);
+  tags.push_back({{"x", "1"}, {"x", "2"}, {"y", "3"}});
+  std::vector<std::pair<std::string, std::string>> huge;
+  for (int i = 0; i < 60; ++i) huge.push_back({"attr" + std::to_string(i * 7), std::to_string(i)});
+  tags.push_back(huge);
+  tags.push_back({{"name", "G"}, {"op", "EQ"}});
+
+  std::string text;
+  std::vector<std::string> expected;
+  std::vector<std::string> keys, values;  // stable storage for the reference map
+  for (const auto& t : tags) {
+    for (const auto& kv : t) {
+      keys.push_back(kv.first);
+      values.push_back(kv.second);
+    }
+  }
+  HashMap reference;
+  size_t n = 0;
+  for (size_t i = 0; i < tags.size(); ++i) {
+    std::string name = "t" + std::to_string(i);
+    text += "<" + name;
+    for (const auto& kv : tags[i]) {
+      text += " " + kv.first + "=\"" + kv.second + "\"";
+      reference.put(keys[n].c_str(), values[n].c_str());
+      ++n;
+    }
+    text += "/>";
+    expected.push_back(MapOrderRecorder::Describe(name.c_str(), &reference));
+    reference.clear();
+  }
+
+  std::vector<char> buf(text.begin(), text.end());
+  buf.push_back('\0');
+  MapOrderRecorder r;
+  Parser p(&r);
+  ASSERT_TRUE(p.parse(buf.data()));
+  EXPECT_EQ(r.seen, expected);
+}
+
+// A handler that edits the map it is given: takes an attribute out, adds a
+// key of its own and doubles the table.
+class MapEditor : public XMLHandler {
+ public:
+  void startElement(const char* name, HashMap* attributes) override {
+    seen.push_back(MapOrderRecorder::Describe(name, attributes));
+    attributes->remove("a", nullptr);
+    attributes->put("mine", "1");
+    attributes->resize();
+  }
+  std::vector<std::string> seen;
+};
+
+TEST(Parser, HandlerEditsToTheMapDoNotLeakIntoTheNextTag) {
+  MapEditor r;
+  Parser p(&r);
+  char text[] = "<t a=\"1\" b=\"2\"><u c=\"3\"/><v a=\"4\"/></t>";
+  ASSERT_TRUE(p.parse(text));
+  ASSERT_EQ(r.seen.size(), 3u);
+  EXPECT_EQ(r.seen[0], "t cap=64 count=2 a=1 b=2");
+  // Each later tag sees only its own attributes, in the table the handler
+  // left behind.
+  EXPECT_EQ(r.seen[1], "u cap=128 count=1 c=3");
+  EXPECT_EQ(r.seen[2], "v cap=256 count=1 a=4");
+}
+
+TEST(Parser, DeepNesting) {
+  std::string open, close;
+  for (int i = 0; i < 40; ++i) {
+    open += "<e" + std::to_string(i) + ">";
+    close = "</e" + std::to_string(i) + ">" + close;
+  }
+  Outcome o = Parse(open + close);
+  EXPECT_TRUE(o.ok);
+  ASSERT_EQ(o.events.size(), 80u);
+  EXPECT_EQ(o.events[40], "end e39");
+  EXPECT_EQ(o.events[79], "end e0");
+
+  EXPECT_EQ(Parse(open).events.back(), "fault Missing end tag for element: e39");
+  std::string cut = open;
+  for (int i = 39; i >= 20; --i) cut += "</e" + std::to_string(i) + ">";
+  EXPECT_EQ(Parse(cut).events.back(), "fault Missing end tag for element: e19");
+  EXPECT_EQ(Parse(open + "</e39></e38></x>").events.back(), "fault Mismatched end tag found: x != e37");
+}
+
 std::string Decode(const std::string& s, bool* ok = nullptr) {
   std::vector<char> buf(s.begin(), s.end());
   buf.push_back('\0');
