@@ -155,10 +155,25 @@ const char kLdapStats[] =
 
 TEST(Snapshot, TakenAgainAfterThirtySeconds) {
   Install install;
-  install.writeModel("stats.txt", kLdapStats);
+  const std::string tcpip = "Net.TCPIP.Sessions.Peak\t9\n";
+  install.writeModel("stats.txt", std::string(kLdapStats) + tcpip +
+                                      "Net.TCPIP.BytesReceived\t1024000\n"
+                                      "Net.TCPIP.BytesSent\t2048000\n");
+  std::thread traffic([&] {
+    // Once the first snapshot has been served, the counters move on.
+    for (int i = 0; i < 300; ++i) {
+      if (readFile(install.traceFile()).find("handle=Velora_NET_TCPIP64") != std::string::npos) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    install.writeModel("stats.txt", std::string(kLdapStats) + tcpip +
+                                        "Net.TCPIP.BytesReceived\t2048000\n"
+                                        "Net.TCPIP.BytesSent\t2560000\n");
+  });
   Session s = runSession(install, install.env(),
-                         {"request Velora_LDAP", "expect all", "sleep 31", "request Velora_LDAP",
-                          "expect all"});
+                         {"request Velora_LDAP Velora_NET_TCPIP64", "expect all", "sleep 31",
+                          "request Velora_LDAP Velora_NET_TCPIP64", "expect all"});
+  traffic.join();
   ASSERT_EQ(0, s.agentsimStatus) << s.problems();
   auto answers = s.answers("Velora_LDAP");
   ASSERT_EQ(2u, answers.size());
@@ -166,6 +181,16 @@ TEST(Snapshot, TakenAgainAfterThirtySeconds) {
   ASSERT_EQ(1u, answers[1]["rows"].size());
   EXPECT_EQ("yes", answers[1]["rows"][0][1]);
   EXPECT_TRUE(s.traced("statistics buffer cache expired at 3"));
+
+  // The kilobytes moved between the two snapshots.
+  auto net = s.answers("Velora_NET_TCPIP64");
+  ASSERT_EQ(2u, net.size());
+  ASSERT_EQ(1u, net[0]["rows"].size());
+  EXPECT_EQ("", net[0]["rows"][0][6]);  // no previous snapshot yet
+  ASSERT_EQ(1u, net[1]["rows"].size());
+  EXPECT_EQ("2048000", net[1]["rows"][0][4]);
+  EXPECT_EQ("1000", net[1]["rows"][0][6]);
+  EXPECT_EQ("500", net[1]["rows"][0][7]);
 }
 
 TEST(Snapshot, FailingSourceIsRetriedByTheNextRequest) {
