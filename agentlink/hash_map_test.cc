@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -25,6 +26,18 @@ TEST(AgentLinkHashMap, SizesAndLookups) {
   const char* removed = "unset";
   EXPECT_EQ(nullptr, small.remove("absent", &removed));
   EXPECT_EQ(nullptr, removed);
+}
+
+TEST(AgentLinkHashMap, HashOfKeysOfEveryLength) {
+  // The hash is worked out several bytes at a time; it must equal the
+  // byte-by-byte rule (bytes signed) whatever the length.
+  std::string key;
+  for (int len = 0; len < 40; ++len) {
+    uint32_t h = 5381;
+    for (char c : key) h = h * 33u + static_cast<uint32_t>(static_cast<int32_t>(static_cast<signed char>(c)));
+    EXPECT_EQ(h, qvd_internal::hash_function(key.c_str())) << len;
+    key.push_back(static_cast<char>(len % 3 == 0 ? 0xE9 : 'a' + len));
+  }
 }
 
 TEST(AgentLinkHashMap, FreeKeyDataReleasesOwnedCopies) {
