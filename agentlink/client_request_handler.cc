@@ -33,6 +33,39 @@ const char* Attr(HashMap* attributes, const char* name) {
   return static_cast<const char*>(attributes->get(name));
 }
 
+// The elements the handler knows.
+enum class Element { kDataRequest, kTaskRequest, kAttrGroup, kTask, kStartRequestInfo, kStopRequestInfo,
+                     kRequestInfo, kShutdown, kOther };
+
+// Which element `name` is (exact comparison); the first letter narrows the
+// candidates to one or two.
+Element ElementOf(const char* name) {
+  auto is = [name](const char* known) { return std::strcmp(name, known) == 0; };
+  switch (name[0]) {
+    case 'd':
+      if (is("dataRequest")) return Element::kDataRequest;
+      break;
+    case 't':
+      if (is("taskRequest")) return Element::kTaskRequest;
+      if (is("task")) return Element::kTask;
+      break;
+    case 'a':
+      if (is("attrGroup")) return Element::kAttrGroup;
+      break;
+    case 's':
+      if (is("startRequestInfo")) return Element::kStartRequestInfo;
+      if (is("stopRequestInfo")) return Element::kStopRequestInfo;
+      if (is("shutdown")) return Element::kShutdown;
+      break;
+    case 'r':
+      if (is("requestInfo")) return Element::kRequestInfo;
+      break;
+    default:
+      break;
+  }
+  return Element::kOther;
+}
+
 }  // namespace
 
 void freeRequestInfoChain(RequestInfo* head) {
@@ -60,7 +93,8 @@ ClientRequestXMLHandler::~ClientRequestXMLHandler() {
 void ClientRequestXMLHandler::startElement(const char* name, HashMap* attributes) {
   Store(&subnode_, Attr(attributes, "subnode"));
 
-  if (std::strcmp(name, "dataRequest") == 0) {
+  const Element element = ElementOf(name);
+  if (element == Element::kDataRequest) {
     dataRequest_ = true;
     const char* id = Attr(attributes, "id");
     if (id == nullptr) QVD_DETAIL("id is null");
@@ -68,32 +102,32 @@ void ClientRequestXMLHandler::startElement(const char* name, HashMap* attributes
     const char* started = Attr(attributes, "requestStartedID");
     if (started == nullptr) QVD_DETAIL("requestStartedID is null");
     Store(&requestStartedID_, started);
-  } else if (std::strcmp(name, "taskRequest") == 0) {
+  } else if (element == Element::kTaskRequest) {
     QVD_DETAIL("received task request");
     taskRequest_ = true;
     const char* id = Attr(attributes, "id");
     if (id == nullptr) QVD_DETAIL("id is null");
     Store(&id_, id);
-  } else if (std::strcmp(name, "attrGroup") == 0) {
+  } else if (element == Element::kAttrGroup) {
     Store(&attrGroup_, Attr(attributes, "name"));
-  } else if (std::strcmp(name, "task") == 0) {
+  } else if (element == Element::kTask) {
     Store(&taskCommand_, Attr(attributes, "command"));
     Store(&taskUser_, Attr(attributes, "user"));
-  } else if (std::strcmp(name, "startRequestInfo") == 0) {
+  } else if (element == Element::kStartRequestInfo) {
     QVD_DETAIL("request started");
     requestStarted_ = true;
     const char* started = Attr(attributes, "requestStartedID");
     if (started == nullptr) QVD_DETAIL("request started - requestStartedID is null");
     Store(&requestStartedID_, started);
     Store(&attrGroup_, Attr(attributes, "ag"));
-  } else if (std::strcmp(name, "stopRequestInfo") == 0) {
+  } else if (element == Element::kStopRequestInfo) {
     QVD_DETAIL("request stopped");
     requestStopped_ = true;
     Store(&requestStartedID_, Attr(attributes, "requestStartedID"));
     Store(&attrGroup_, Attr(attributes, "ag"));
     const char* going = Attr(attributes, "shuttingDown");
     shuttingDown_ = going != nullptr && strcasecmp(going, "TRUE") == 0;
-  } else if (std::strcmp(name, "requestInfo") == 0) {
+  } else if (element == Element::kRequestInfo) {
     QVD_DETAIL("request filter info");
     const char* infoName = Attr(attributes, "name");
     const char* infoValue = Attr(attributes, "value");
@@ -116,7 +150,7 @@ void ClientRequestXMLHandler::startElement(const char* name, HashMap* attributes
     requestInfoTail_ = info;
     QVD_DETAIL("received requestInfo %s, val %s", infoName != nullptr ? infoName : "(null)",
                infoValue != nullptr ? infoValue : "(null)");
-  } else if (std::strcmp(name, "shutdown") == 0) {
+  } else if (element == Element::kShutdown) {
     shutdown_ = true;
     shuttingDown_ = true;
   } else {

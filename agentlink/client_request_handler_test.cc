@@ -113,6 +113,23 @@ TEST(ClientRequestHandler, SubnodeFromAnyElementLastWins) {
   EXPECT_EQ(Str(Decode("<x><dataRequest id=\"1\"/><dataRequest id=\"2\"/></x>").h->getId()), "2");
 }
 
+TEST(ClientRequestHandler, NamesCloseToKnownOnesAreUnknown) {
+  // Names are compared exactly: a shared first letter, a prefix, a longer
+  // name or another letter case is an unknown element.
+  for (const char* name : {"data", "dataRequests", "DataRequest", "tas", "tasks", "taskrequest", "attr", "s",
+                           "start", "stopRequest", "shutdownNow", "requestInfos", "r", "x"}) {
+    Decoded d = Decode(std::string("<") + name + " id=\"1\" name=\"G\" command=\"c\" ag=\"A\" value=\"v\"/>");
+    EXPECT_TRUE(d.ok) << name;
+    EXPECT_FALSE(d.h->isDataRequest() || d.h->isTaskRequest() || d.h->isRequestStartedRequest() ||
+                 d.h->isRequestStoppedRequest() || d.h->isShutdownRequest() || d.h->isShuttingDown())
+        << name;
+    EXPECT_EQ(d.h->getId(), nullptr) << name;
+    EXPECT_EQ(d.h->getAttrGroup(), nullptr) << name;
+    EXPECT_EQ(d.h->getTaskRequest(), nullptr) << name;
+    EXPECT_EQ(d.h->getRequestInfoHead(), nullptr) << name;
+  }
+}
+
 TEST(ClientRequestHandler, WhatWasDecodedBeforeAFaultStays) {
   Decoded d = Decode("<dataRequest id=\"7\"><attrGroup name=\"G\"/><broken x=1>");
   EXPECT_FALSE(d.ok);
