@@ -38,7 +38,7 @@ namespace qvd_internal {
 // c of the key taken as a signed 8-bit value, modulo 2^32.
 uint32_t hash_function(const char* key);
 
-// One key, one heap block.
+// One key, one entry block (from the heap, or lent: see HashStorage).
 struct HashEntry {
   HashEntry* next;
   uint32_t hash;
