@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -144,7 +145,8 @@ std::string Session::problems() const {
 Session runSession(const Install& install, const std::map<std::string, std::string>& env,
                    const std::vector<std::string>& script, const std::string& end,
                    const std::vector<std::string>& extraArgs) {
-  static int counter = 0;
+  // Tests may run sessions from several threads at once.
+  static std::atomic<int> counter{0};
   std::string stem = install.root() + "/session" + std::to_string(++counter);
   std::string scriptFile = stem + ".script";
   std::string envFile = stem + ".env";

@@ -169,9 +169,14 @@ TEST(TransLog, TwoCollectorsOfOneInstallationTakeTurns) {
   Install install;
   const std::string original = "TRANSLOG_STATUS=1\nPREVIOUS_TRANSLOG_STATUS=1\n";
   writeIni(install, original);
+  // Both collectors append to one trace file of their own (a session
+  // starts by removing the install's usual trace file).
+  auto env = envWithTransLogTrace(install);
+  std::string shared = install.root() + "/both.log";
+  env["QVD_TRACE_FILE"] = shared;
   Session a, b;
-  std::thread ta([&] { a = runSession(install, envWithTransLogTrace(install), {"registration"}); });
-  std::thread tb([&] { b = runSession(install, envWithTransLogTrace(install), {"registration"}); });
+  std::thread ta([&] { a = runSession(install, env, {"registration"}); });
+  std::thread tb([&] { b = runSession(install, env, {"registration"}); });
   ta.join();
   tb.join();
   EXPECT_EQ(30, a.collectorStatus()) << a.problems();
@@ -181,7 +186,7 @@ TEST(TransLog, TwoCollectorsOfOneInstallationTakeTurns) {
   // In the shared trace, each collector's disable is followed by its own
   // restore before the other's disable (the thread id column tells them
   // apart).
-  std::string trace = readFile(install.traceFile());
+  std::string trace = readFile(shared);
   std::vector<std::string> order;
   size_t pos = 0;
   while (pos < trace.size()) {
