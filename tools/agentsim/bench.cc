@@ -74,6 +74,24 @@ std::string FiguresText(const char* label, const nlohmann::json& f) {
   return buf;
 }
 
+size_t Sum(const std::vector<size_t>& v) {
+  size_t total = 0;
+  for (size_t n : v) total += n;
+  return total;
+}
+
+nlohmann::json KbOrNull(long kb) { return kb >= 0 ? nlohmann::json(kb) : nlohmann::json(nullptr); }
+
+std::string MemoryText(long start, long warm, const std::vector<long>& during, long end) {
+  if (start < 0) return "collector resident memory: unknown (collector not started by agentsim)";
+  std::string text = "collector resident memory: " + std::to_string(start) + " kB at the start, " +
+                     std::to_string(warm) + " kB after the warm-up\n  during the one-after-another requests:";
+  for (long kb : during) text += " " + std::to_string(kb);
+  text += " kB\n  at the end " + std::to_string(end) + " kB (" + (end >= warm ? "+" : "") +
+          std::to_string(end - warm) + " kB since the warm-up)";
+  return text;
+}
+
 }  // namespace
 
 double Percentile(std::vector<double>* samples, double q) {
@@ -84,8 +102,12 @@ double Percentile(std::vector<double>* samples, double q) {
   return (*samples)[std::min(rank, samples->size() - 1)];
 }
 
-bool LoopbackPingPong(size_t requestBytes, size_t answerBytes, long iterations, std::vector<double>* samplesUs,
-                      std::string* error) {
+bool LoopbackExchanges(const std::vector<ExchangeShape>& shapes, long iterations,
+                       std::vector<double>* samplesUs, std::string* error) {
+  if (shapes.empty()) {
+    *error = "loopback: no exchanges to replay";
+    return false;
+  }
   Fd listener;
   listener.fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in addr{};
@@ -111,31 +133,33 @@ bool LoopbackPingPong(size_t requestBytes, size_t answerBytes, long iterations, 
   }
   NoDelay(client.fd);
   NoDelay(server.fd);
-  requestBytes = std::max<size_t>(requestBytes, 1);
-  answerBytes = std::max<size_t>(answerBytes, 1);
+  size_t largest = 1;
+  for (const ExchangeShape& s : shapes) largest = std::max({largest, Sum(s.requestBytes), Sum(s.answerBytes)});
   bool serverOk = true;
   std::thread echo([&] {
-    std::string in(requestBytes, '\0');
-    std::string out(answerBytes, 'a');
+    std::string in(largest, '\0');
+    std::string out(largest, 'a');
     for (long i = 0; i < iterations; ++i) {
-      if (!ReadAll(server.fd, &in[0], requestBytes) || !WriteAll(server.fd, out.data(), answerBytes)) {
-        serverOk = false;
-        return;
-      }
+      const ExchangeShape& s = shapes[static_cast<size_t>(i) % shapes.size()];
+      if (!ReadAll(server.fd, &in[0], Sum(s.requestBytes))) return void(serverOk = false);
+      for (size_t n : s.answerBytes)
+        if (!WriteAll(server.fd, out.data(), n)) return void(serverOk = false);
     }
   });
-  std::string req(requestBytes, 'r');
-  std::string ans(answerBytes, '\0');
+  std::string req(largest, 'r');
+  std::string ans(largest, '\0');
   bool ok = true;
   for (long i = 0; i < iterations && ok; ++i) {
+    const ExchangeShape& s = shapes[static_cast<size_t>(i) % shapes.size()];
     auto t0 = Clock::now();
-    ok = WriteAll(client.fd, req.data(), requestBytes) && ReadAll(client.fd, &ans[0], answerBytes);
+    for (size_t n : s.requestBytes) ok = ok && WriteAll(client.fd, req.data(), n);
+    ok = ok && ReadAll(client.fd, &ans[0], Sum(s.answerBytes));
     samplesUs->push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
   }
   if (!ok) shutdown(server.fd, SHUT_RDWR);  // unblocks the echo thread
   echo.join();
   if (!ok || !serverOk) {
-    *error = "loopback ping-pong broke off";
+    *error = "loopback exchange broke off";
     return false;
   }
   return true;
@@ -159,7 +183,8 @@ bool RunBenchmark(Runner* runner, const Options& opts, Reporter* reporter) {
     return false;
   }
   pid_t pid = runner->collector().started() ? runner->collector().pid() : -1;
-  long rssBefore = pid > 0 ? ResidentKb(pid) : -1;
+  auto rss = [pid] { return pid > 0 ? ResidentKb(pid) : -1L; };
+  long rssStart = rss();
   runner->SetQuiet(true);
   auto awaitAll = [&](const char* phase) {
     bool ok = runner->Pump(Clock::now() + std::chrono::duration_cast<Clock::duration>(
@@ -168,64 +193,89 @@ bool RunBenchmark(Runner* runner, const Options& opts, Reporter* reporter) {
     if (!ok) runner->ExpectFailed(std::string("benchmark: the collector stopped answering during ") + phase);
     return ok;
   };
+  auto fail = [&] {
+    runner->RecordAnswerSizes(nullptr);
+    runner->SetQuiet(false);
+    return false;
+  };
   // Warm-up: the first request of each group takes the statistics snapshot
   // and builds the rows; the measured requests are answered from the cache.
+  // A burst follows so that whatever a burst allocates once is in place
+  // before the memory is read.
   for (const auto& g : burstGroups) runner->SendDataRequest(g, true);
-  if (!awaitAll("the warm-up")) return runner->SetQuiet(false), false;
+  if (!awaitAll("the warm-up")) return fail();
+  for (const auto& g : burstGroups) runner->SendDataRequest(g, true);
+  if (!awaitAll("the warm-up")) return fail();
+  long rssWarm = rss();
+  std::vector<long> rssDuring;
 
   std::vector<double> sequential;
+  std::vector<size_t> answerSizes;
+  runner->RecordAnswerSizes(&answerSizes);
   size_t requestBytes = 0, answerBytes = 0;
+  long sampleEvery = std::max(1L, opts.benchRequests / 10);
   for (long i = 0; i < opts.benchRequests; ++i) {
     const std::string& group = sequentialGroups[static_cast<size_t>(i) % sequentialGroups.size()];
-    size_t before = runner->bytesReceived();
+    answerSizes.clear();
     auto t0 = Clock::now();
     std::string id = runner->SendDataRequest(group, true);
-    if (!awaitAll("the one-after-another requests")) return runner->SetQuiet(false), false;
+    if (!awaitAll("the one-after-another requests")) return fail();
     sequential.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
     requestBytes += DataRequestLine(id, group, std::nullopt, std::nullopt, {}).size() + 1;
-    answerBytes += runner->bytesReceived() - before;
+    answerBytes += Sum(answerSizes);
+    if ((i + 1) % sampleEvery == 0 && pid > 0) rssDuring.push_back(rss());
   }
   size_t seqReq = requestBytes / sequential.size(), seqAns = answerBytes / sequential.size();
 
+  // Each burst's messages, kept so that the floor replays the same traffic.
+  std::vector<ExchangeShape> burstShapes;
   std::vector<double> bursts;
   requestBytes = answerBytes = 0;
   for (long b = 0; b < opts.benchBursts; ++b) {
-    size_t before = runner->bytesReceived();
+    ExchangeShape shape;
+    answerSizes.clear();
     auto t0 = Clock::now();
     for (const auto& g : burstGroups) {
       std::string id = runner->SendDataRequest(g, true);
-      requestBytes += DataRequestLine(id, g, std::nullopt, std::nullopt, {}).size() + 1;
+      shape.requestBytes.push_back(DataRequestLine(id, g, std::nullopt, std::nullopt, {}).size() + 1);
     }
-    if (!awaitAll("the bursts")) return runner->SetQuiet(false), false;
+    if (!awaitAll("the bursts")) return fail();
     bursts.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
-    answerBytes += runner->bytesReceived() - before;
+    shape.answerBytes = answerSizes;
+    requestBytes += Sum(shape.requestBytes);
+    answerBytes += Sum(shape.answerBytes);
+    burstShapes.push_back(std::move(shape));
   }
+  runner->RecordAnswerSizes(nullptr);
   runner->SetQuiet(false);
   size_t burstReq = requestBytes / bursts.size(), burstAns = answerBytes / bursts.size();
-  long rssAfter = pid > 0 ? ResidentKb(pid) : -1;
+  long rssEnd = rss();
 
   std::vector<double> seqFloor, burstFloor;
   std::string error;
-  if (!LoopbackPingPong(seqReq, seqAns, static_cast<long>(sequential.size()), &seqFloor, &error) ||
-      !LoopbackPingPong(burstReq, burstAns, static_cast<long>(bursts.size()), &burstFloor, &error)) {
+  std::vector<ExchangeShape> seqShape = {{{std::max<size_t>(seqReq, 1)}, {std::max<size_t>(seqAns, 1)}}};
+  if (!LoopbackExchanges(seqShape, static_cast<long>(sequential.size()), &seqFloor, &error) ||
+      !LoopbackExchanges(burstShapes, static_cast<long>(bursts.size()), &burstFloor, &error)) {
     runner->ExpectFailed("benchmark: " + error);
     return false;
   }
+  nlohmann::json during = nlohmann::json::array();
+  for (long kb : rssDuring) during.push_back(kb);
   nlohmann::json figures = {
       {"sequential", Figures(&sequential, &seqFloor, seqReq, seqAns)},
       {"burst", Figures(&bursts, &burstFloor, burstReq, burstAns)},
       {"groups_sequential", sequentialGroups.size()},
       {"groups_burst", burstGroups.size()},
-      {"rss_kb_before", rssBefore >= 0 ? nlohmann::json(rssBefore) : nlohmann::json(nullptr)},
-      {"rss_kb_after", rssAfter >= 0 ? nlohmann::json(rssAfter) : nlohmann::json(nullptr)}};
+      {"rss_kb_before", KbOrNull(rssStart)},
+      {"rss_kb_warm", KbOrNull(rssWarm)},
+      {"rss_kb_during", during},
+      {"rss_kb_after", KbOrNull(rssEnd)}};
   std::string text = "benchmark: " + std::to_string(sequential.size()) + " requests one after another over " +
                      std::to_string(sequentialGroups.size()) + " cached groups\n" +
                      FiguresText("round trip", figures["sequential"]) + "benchmark: " +
                      std::to_string(bursts.size()) + " bursts of " + std::to_string(burstGroups.size()) +
-                     " requests (every registered group)\n" + FiguresText("burst complete", figures["burst"]);
-  text += "collector resident memory: " +
-          (rssBefore >= 0 ? std::to_string(rssBefore) + " kB before, " + std::to_string(rssAfter) + " kB after"
-                          : std::string("unknown (collector not started by agentsim)"));
+                     " requests (every registered group)\n" + FiguresText("burst complete", figures["burst"]) +
+                     MemoryText(rssStart, rssWarm, rssDuring, rssEnd);
   reporter->Bench(figures, text);
   return true;
 }

@@ -368,6 +368,8 @@ TEST_F(AgentsimTest, BenchmarkPrintsRoundTripsBesideTheLoopbackFloor) {
     for (const char* key : {"p50_us", "p99_us", "floor_p50_us", "floor_p99_us", "request_bytes", "answer_bytes"})
       EXPECT_GT(bench[0][part][key].get<double>(), 0) << part << "." << key;
   EXPECT_TRUE(bench[0]["rss_kb_before"].is_null());  // not started by agentsim
+  EXPECT_TRUE(bench[0]["rss_kb_warm"].is_null());
+  EXPECT_TRUE(bench[0]["rss_kb_during"].empty());
   EXPECT_TRUE(r.OfType("data").empty());               // answers are not printed one by one
 }
 

@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "tools/agentsim/collector_process.h"
 #include "tools/agentsim/columns.h"
@@ -66,6 +67,10 @@ class Runner {
   bool connected() const { return fd_ >= 0 && !closed_; }
   // Bytes received from the collector so far.
   size_t bytesReceived() const { return bytesReceived_; }
+  // While set, the size of every data answer received (its line feed
+  // included) is appended to *sizes; null stops it.  *sizes must outlive
+  // the recording.
+  void RecordAnswerSizes(std::vector<size_t>* sizes) { answerSizes_ = sizes; }
 
  private:
   bool Listen(std::string* error);
@@ -97,6 +102,7 @@ class Runner {
   size_t answerMark_ = 0;
   size_t eventMark_ = 0;
   size_t bytesReceived_ = 0;
+  std::vector<size_t>* answerSizes_ = nullptr;  // not owned
 };
 
 }  // namespace agentsim
