@@ -160,18 +160,26 @@ class MailByDestBuilder {
     const char* end = windowEnd();
     std::unordered_map<std::string_view, uint32_t> ids;
     std::vector<uint32_t> lastOfKey;
+    uint32_t previousKey = kNone;
     for (const char* p = pStatBuffer; p < end;) {
-      const char* at = str_str(p, section_.data(), nullptr);
+      const char* at = findNextOccurrence(p, section_.c_str());
       if (at == nullptr) break;
       Occurrence o{static_cast<uint32_t>(at - pStatBuffer), kNone, kNone};
       std::string_view key;
       if (keyAt(at, section_.size(), &key)) {
-        auto inserted = ids.emplace(key, static_cast<uint32_t>(keys_.size()));
-        o.key = inserted.first->second;
-        if (inserted.second) {
-          keys_.push_back(key);
-          lastOfKey.push_back(kNone);
+        // A destination's lines usually follow each other: same key as the
+        // line before, no lookup.
+        if (previousKey != kNone && keys_[previousKey] == key) {
+          o.key = previousKey;
+        } else {
+          auto inserted = ids.emplace(key, static_cast<uint32_t>(keys_.size()));
+          o.key = inserted.first->second;
+          if (inserted.second) {
+            keys_.push_back(key);
+            lastOfKey.push_back(kNone);
+          }
         }
+        previousKey = o.key;
         uint32_t index = static_cast<uint32_t>(occurrences_.size());
         if (lastOfKey[o.key] != kNone) occurrences_[lastOfKey[o.key]].next = index;
         lastOfKey[o.key] = index;
@@ -290,7 +298,7 @@ void Parse_Velora_Tasks(const char* requestHandle) {
   char separator = dateSeparator(nowText);
 
   const char* keyword = Velora_Tasks_Keyword[0];
-  for (char* p = pStatBuffer; (p = str_str(p, keyword, nullptr)) != nullptr;) {
+  for (char* p = pStatBuffer; (p = findNextOccurrence(p, keyword)) != nullptr;) {
     char* name = getValueKeyword(p, nullptr);
     if (name == nullptr) {
       ++p;

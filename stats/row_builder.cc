@@ -99,7 +99,7 @@ void Parse_Velora_Data(const char* requestHandle, const char* groupName, char** 
     return;
   }
   const char* section = keywords != nullptr ? keywords[0] : nullptr;
-  char* start = findKeyword(pStatBuffer, section);
+  char* start = findRowStart(section, keywords, count);
   if (start == nullptr) {
     QVD_DETAIL("No keyword(%s) found for %s", text(section), groupName);
     QVD_EXIT_VOID();
@@ -107,7 +107,7 @@ void Parse_Velora_Data(const char* requestHandle, const char* groupName, char** 
   }
   bool any = false;
   for (int i = 1; i < count; ++i) {
-    // Every column is searched from the section start.
+    // Every column is the first occurrence of its keyword after the section.
     char* at = findKeyword(start, keywords[i]);
     values[i] = at != nullptr ? getValueKeyword(at, nullptr) : nullptr;
     any = any || values[i] != nullptr;

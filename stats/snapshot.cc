@@ -26,18 +26,23 @@ uint64_t g_generation = 1;
 const char* serverText() { return server_name != nullptr ? server_name : ""; }
 
 // Names are lowered, values keep their case: a tab starts a value, a line
-// feed ends it.
+// feed ends it.  Outside a value every byte up to the next tab is lowered
+// (line feeds in between change nothing), and inside one nothing is until
+// the next line feed; so the walk jumps from tab to line feed to tab.
 void lowerNames(char* text, size_t length) {
-  bool inValue = false;
-  for (size_t i = 0; i < length; ++i) {
-    char c = text[i];
-    if (c == '\t') {
-      inValue = true;
-    } else if (c == '\n') {
-      inValue = false;
-    } else if (!inValue && c >= 'A' && c <= 'Z') {
-      text[i] = static_cast<char>(c - 'A' + 'a');
+  char* p = text;
+  char* end = text + length;
+  while (p < end) {
+    char* tab = static_cast<char*>(memchr(p, '\t', static_cast<size_t>(end - p)));
+    char* nameEnd = tab != nullptr ? tab : end;
+    for (; p < nameEnd; ++p) {
+      unsigned char c = static_cast<unsigned char>(*p);
+      if (static_cast<unsigned>(c - 'A') < 26u) *p = static_cast<char>(c + ('a' - 'A'));
     }
+    if (tab == nullptr) break;
+    char* lineFeed = static_cast<char*>(memchr(tab + 1, '\n', static_cast<size_t>(end - tab - 1)));
+    if (lineFeed == nullptr) break;
+    p = lineFeed + 1;
   }
 }
 

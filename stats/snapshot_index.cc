@@ -13,7 +13,8 @@
 // destroy an occurrence, which is why every indexed position is checked
 // against the text before it is returned.  They can create one only out of
 // digits and full stops, so keywords that begin with a digit or a full stop,
-// or hold a line end, are never indexed and always searched directly.
+// or hold a line end or a tab before their end, are never indexed and
+// always searched directly.
 #include "stats/snapshot_index.h"
 
 #include <string.h>
@@ -38,9 +39,13 @@ namespace {
 bool createdByNormalising(char c) { return c == '.' || (c >= '0' && c <= '9'); }
 
 // A keyword whose occurrences the builders can never create.
+// Normalising works after a value's tab and drops tabs inside numbers, so a
+// keyword with a tab before its end could be made out of a number too.
 bool stableKeyword(std::string_view k) {
   if (k.empty() || createdByNormalising(k[0])) return false;
-  return k.find_first_of("\r\n") == std::string_view::npos;
+  if (k.find_first_of("\r\n") != std::string_view::npos) return false;
+  size_t tab = k.find('\t');
+  return tab == std::string_view::npos || tab == k.size() - 1;
 }
 
 // "name\t" with a name free of tabs: findable through the tab walk.
@@ -180,6 +185,44 @@ bool matchesAt(const char* at, std::string_view keyword) {
   return memcmp(at, keyword.data(), keyword.size()) == 0;
 }
 
+// The first indexed occurrence of keyword `id` at or after offset `from`
+// that the text still holds, or null.
+char* firstIndexed(int id, std::string_view keyword, uint32_t from) {
+  const std::vector<uint32_t>& list = g_index.occurrences[id];
+  for (auto it = std::lower_bound(list.begin(), list.end(), from); it != list.end(); ++it) {
+    char* at = pStatBuffer + *it;
+    if (matchesAt(at, keyword)) return at;
+  }
+  return nullptr;
+}
+
+// The row's start without searching the section: every column keyword that
+// begins with the section keyword holds an occurrence of it wherever it
+// stands, so the earliest of those bounds the section's first occurrence
+// from above.  When no column keyword occurs before that bound, it serves as
+// the start.  The builders' changes only remove occurrences of indexed
+// keywords, so that stays true for the rest of the snapshot.  Null when
+// this cannot be decided here: a keyword the index does not hold, no such
+// bound, or a column keyword found before it.
+char* rowStartFromIndex(const char* section, const char* const* keywords, int count) {
+  const size_t sectionLength = strlen(section);
+  char* bound = nullptr;
+  char* earliest = nullptr;
+  for (int i = 1; i < count; ++i) {
+    if (keywords[i] == nullptr) return nullptr;
+    std::string_view k(keywords[i]);
+    auto id = g_index.idOf.find(k);
+    if (id == g_index.idOf.end()) return nullptr;
+    char* first = firstIndexed(id->second, k, 0);
+    if (first == nullptr) continue;
+    if (earliest == nullptr || first < earliest) earliest = first;
+    if (k.compare(0, sectionLength, section) == 0 && (bound == nullptr || first < bound)) {
+      bound = first;
+    }
+  }
+  return bound != nullptr && earliest == bound ? bound : nullptr;
+}
+
 }  // namespace
 
 char* findKeyword(const char* start, const char* keyword) {
@@ -191,13 +234,7 @@ char* findKeyword(const char* start, const char* keyword) {
   std::string_view k(keyword);
   auto id = g_index.idOf.find(k);
   if (id != g_index.idOf.end()) {
-    const std::vector<uint32_t>& list = g_index.occurrences[id->second];
-    uint32_t from = static_cast<uint32_t>(start - pStatBuffer);
-    for (auto it = std::lower_bound(list.begin(), list.end(), from); it != list.end(); ++it) {
-      char* at = pStatBuffer + *it;
-      if (matchesAt(at, k)) return at;
-    }
-    return nullptr;
+    return firstIndexed(id->second, k, static_cast<uint32_t>(start - pStatBuffer));
   }
   if (start == pStatBuffer && stableKeyword(k)) {
     auto known = g_index.firstFromStart.find(std::string(k));
@@ -211,4 +248,13 @@ char* findKeyword(const char* start, const char* keyword) {
     return found;
   }
   return str_str(start, keyword, nullptr);
+}
+
+char* findRowStart(const char* section, const char* const* keywords, int count) {
+  if (pStatBuffer != nullptr && keywords != nullptr && section != nullptr && *section != '\0') {
+    if (!indexCurrent()) rebuild();
+    char* start = rowStartFromIndex(section, keywords, count);
+    if (start != nullptr) return start;
+  }
+  return findKeyword(pStatBuffer, section);
 }

@@ -18,4 +18,13 @@
 // null; same contract as str_str without a line prefix.
 char* findKeyword(const char* start, const char* keyword);
 
+// Where the columns of a single-row group are searched from: the first
+// occurrence of `section` in the snapshot, or a later position when no
+// occurrence of any keywords[i] (1 <= i < count) lies in between, now or
+// after the builders change the text.  So findKeyword(result, keywords[i])
+// is what it would be from the section's first occurrence, while the
+// section itself is only searched when its place matters.  Null when
+// `section` is absent; a null or empty section gives the snapshot's start.
+char* findRowStart(const char* section, const char* const* keywords, int count);
+
 #endif  // QVD_STATS_SNAPSHOT_INDEX_H_

@@ -125,6 +125,12 @@ TEST_F(SnapshotTest, InstalledTextIsTreatedLikeAFetchedOne) {
   ASSERT_EQ(0, installStatsText(text, sizeof(text) - 1));
   EXPECT_EQ("server.users\tAbC\nmvstats.x\t1\n", Snapshot());
   EXPECT_EQ(pStatBuffer + 17, pMvStats);
+
+  // Only a line feed ends a value, and a name runs up to the next tab, also
+  // across lines that have none.
+  const char odd[] = "No Tab Here\nA.B\tVal\tMore Val\rX\r\n\tLEAD\nZ\xC4Y\t\xC4Q\nEnd";
+  ASSERT_EQ(0, installStatsText(odd, sizeof(odd) - 1));
+  EXPECT_EQ("no tab here\na.b\tVal\tMore Val\rX\r\n\tLEAD\nz\xC4y\t\xC4Q\nend", Snapshot());
   uint64_t generation = statsSnapshotGeneration();
   freeStats();
   EXPECT_EQ(nullptr, pStatBuffer);

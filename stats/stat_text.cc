@@ -66,6 +66,32 @@ char* str_str(const char* text, const char* pattern, const char* linePrefix) {
   return const_cast<char*>(match);
 }
 
+char* findNextOccurrence(const char* text, const char* pattern) {
+  // One-byte patterns have their own window bound, and a pattern with a line
+  // feed could span the line end: both take the plain search.
+  if (pattern == nullptr || pattern[0] == '\0' || pattern[1] == '\0' || text == nullptr ||
+      !inWindow(text) || strchr(pattern, '\n') != nullptr) {
+    return str_str(text, pattern, nullptr);
+  }
+  const size_t length = strlen(pattern);
+  const char* end = windowEnd();
+  // A match that starts on this line ends before its line feed (or the zero
+  // byte that replaced it): the pattern holds neither.
+  const char* p = text;
+  for (; p < end && *p != '\n' && *p != '\0'; ++p) {
+    if (*p == pattern[0] && static_cast<size_t>(end - p) >= length &&
+        memcmp(p, pattern, length) == 0) {
+      return const_cast<char*>(p);
+    }
+  }
+  if (p >= end) return nullptr;
+  const char* next = p + 1;
+  if (static_cast<size_t>(end - next) >= length && memcmp(next, pattern, length) == 0) {
+    return const_cast<char*>(next);
+  }
+  return next < end ? str_str(next, pattern, nullptr) : nullptr;
+}
+
 char* beginLine(char* p) {
   if (p == nullptr || pStatBuffer == nullptr) return p;
   while (p > pStatBuffer && p[-1] != '\n' && p[-1] != '\0') --p;

@@ -19,6 +19,13 @@
 // null (no later occurrence is tried).
 char* str_str(const char* text, const char* pattern, const char* linePrefix);
 
+// Returns exactly what str_str(text, pattern, nullptr) returns, but first
+// looks at the rest of text's line and at the start of the next line, where
+// the next statistic of a kind stands when the server lists them together;
+// only then is the rest of the window searched.  For walks that visit the
+// occurrences of one keyword one after the other.
+char* findNextOccurrence(const char* text, const char* pattern);
+
 // Returns the start of the line that holds `p`: just after the nearest line
 // feed or zero byte before `p`, or pStatBuffer.  A zero byte counts as a
 // line end because values are terminated in place.

@@ -81,6 +81,29 @@ TEST_F(StatTextTest, ValueEndsAtItsLineEndAndIsTerminatedInPlace) {
   EXPECT_STREQ("7", getValueKeyword(At("ldap"), nullptr));
 }
 
+TEST_F(StatTextTest, NextOccurrenceAgreesWithThePlainSearchFromEveryPosition) {
+  // Adjacent lines, a line-feed-only line, a match inside a value, a
+  // terminated value, and a window that ends before the text does.
+  InstallSnapshot(
+      "task\tA: x task\tB\r\n"
+      "task\tC\n"
+      "task\tD\r\n"
+      "other\t1 task\n"
+      "task\tE\r\n"
+      "tail\ttask\t");
+  getValueKeyword(pStatBuffer, "task\tC");  // a zero byte over that line feed
+  dwStatBufferLen -= 2;
+  const char* patterns[] = {"task\t", "task", "k\tD", "\r\nt", "1 task\n", "ta", "t", ""};
+  for (const char* pattern : patterns) {
+    for (uint32_t i = 0; i <= dwStatBufferLen; ++i) {
+      EXPECT_EQ(str_str(pStatBuffer + i, pattern, nullptr),
+                findNextOccurrence(pStatBuffer + i, pattern))
+          << "'" << pattern << "' from " << i;
+    }
+  }
+  EXPECT_EQ(nullptr, findNextOccurrence(nullptr, "task"));
+}
+
 struct NumberCase {
   char thousands;
   char decimal;
