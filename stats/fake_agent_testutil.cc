@@ -216,3 +216,29 @@ Rows OracleMailByDest(const char* groupName) {
   }
   return rows;
 }
+
+Rows OracleTasks() {
+  Rows rows;
+  const char* keyword = Velora_Tasks_Keyword[0];
+  char* end = pStatBuffer + dwStatBufferLen;
+  for (char* p = pStatBuffer; (p = str_str(p, keyword, nullptr)) != nullptr;) {
+    char* name = getValueKeyword(p, nullptr);
+    if (name == nullptr) {
+      ++p;
+      continue;
+    }
+    char* colon = strchr(name, ':');
+    char* values[3] = {server_name, name, nullptr};
+    if (colon != nullptr) {
+      *colon = '\0';
+      values[2] = colon + 1;
+      p = colon + 1;
+    } else {
+      p = name + strlen(name);
+      if (p < end) ++p;
+    }
+    rows.push_back(ToRow(values, 3));
+    if (p >= end) break;
+  }
+  return rows;
+}

@@ -58,5 +58,7 @@ void SetSeparators(char thousands, char decimal);
 
 Rows OracleSingleRow(const char* groupName);
 Rows OracleMailByDest(const char* groupName);
+// The task rows without their duration column (it follows the clock).
+Rows OracleTasks();
 
 #endif  // QVD_STATS_FAKE_AGENT_TESTUTIL_H_

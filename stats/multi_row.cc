@@ -16,6 +16,7 @@
 #include "stats/catalogue.h"
 #include "stats/row_builder.h"
 #include "stats/snapshot.h"
+#include "stats/snapshot_index.h"
 
 QVD_TRACE_UNIT("stats/multirow");
 
@@ -298,7 +299,7 @@ void Parse_Velora_Tasks(const char* requestHandle) {
   char separator = dateSeparator(nowText);
 
   const char* keyword = Velora_Tasks_Keyword[0];
-  for (char* p = pStatBuffer; (p = findNextOccurrence(p, keyword)) != nullptr;) {
+  for (char* p = pStatBuffer; (p = findKeyword(p, keyword)) != nullptr;) {
     char* name = getValueKeyword(p, nullptr);
     if (name == nullptr) {
       ++p;

@@ -39,12 +39,13 @@ TEST_P(OracleTest, FastBuildersMatchTheStraightforwardOnes) {
     const std::string text = GenerateStats(GetParam());
 
     // Expected: single-row groups in catalogue order (each changes the text
-    // for the next, as in the collector), then the destinations.
+    // for the next, as in the collector), then the tasks and destinations.
     InstallSnapshot(text);
     std::vector<Rows> expected;
     for (const QvdTableDescriptor& t : qvdTableCatalogue) {
       if (t.kind == QVD_TABLE_SINGLE_ROW) expected.push_back(OracleSingleRow(t.groupName));
     }
+    Rows expectedTasks = OracleTasks();
     Rows expectedMail = OracleMailByDest("Velora_Mail_By_Dest");
 
     InstallSnapshot(text);
@@ -59,6 +60,10 @@ TEST_P(OracleTest, FastBuildersMatchTheStraightforwardOnes) {
       rows += static_cast<int>(got.size());
     }
     EXPECT_GE(rows, 20);
+    Rows tasks = agent_->Answer("Velora_Tasks", Parse_Velora_Tasks);
+    for (Row& row : tasks) row.resize(3);  // the duration follows the clock
+    EXPECT_EQ(expectedTasks, tasks);
+    EXPECT_EQ(static_cast<size_t>(GetParam().tasks), tasks.size());
     Rows mail = agent_->Answer("Velora_Mail_By_Dest", Parse_Velora_Mail_By_Dest);
     if (GetParam().destinations > 0) {
       EXPECT_GT(mail.size(), 10u);

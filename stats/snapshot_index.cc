@@ -127,7 +127,7 @@ struct Index {
 
 Index g_index;
 
-// The tab keywords of every single-row group, distinct.
+// The tab keywords of every single-row group and the task keyword, distinct.
 std::vector<std::string> collectKeywords() {
   std::vector<std::string> result;
   for (const QvdTableDescriptor& table : qvdTableCatalogue) {
@@ -137,6 +137,8 @@ std::vector<std::string> collectKeywords() {
       if (k != nullptr && tabKeyword(k)) result.emplace_back(k);
     }
   }
+  const char* task = Velora_Tasks_Keyword[0];
+  if (task != nullptr && tabKeyword(task)) result.emplace_back(task);
   std::sort(result.begin(), result.end());
   result.erase(std::unique(result.begin(), result.end()), result.end());
   return result;

@@ -1,6 +1,6 @@
-// A per-snapshot index of the statistic keywords of the single-row groups,
-// so that building every table of a snapshot costs a few passes over the
-// text instead of one search per column.
+// A per-snapshot index of the statistic keywords of the single-row groups
+// and of the task lines, so that building every table of a snapshot costs a
+// few passes over the text instead of one search per column.
 //
 // findKeyword(start, keyword) returns exactly what str_str(start, keyword,
 // nullptr) returns for the current text of the snapshot, including the

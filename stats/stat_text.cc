@@ -75,21 +75,26 @@ char* findNextOccurrence(const char* text, const char* pattern) {
   }
   const size_t length = strlen(pattern);
   const char* end = windowEnd();
-  // A match that starts on this line ends before its line feed (or the zero
-  // byte that replaced it): the pattern holds neither.
-  const char* p = text;
-  for (; p < end && *p != '\n' && *p != '\0'; ++p) {
-    if (*p == pattern[0] && static_cast<size_t>(end - p) >= length &&
-        memcmp(p, pattern, length) == 0) {
+  // A match that starts before the line feed also ends before it: the
+  // pattern holds none.  (A zero byte that replaced a line end lets this
+  // range run on over the next line, which is still searched in order.)
+  const char* lineFeed = static_cast<const char*>(memchr(text, '\n', static_cast<size_t>(end - text)));
+  const char* lineEnd = lineFeed != nullptr ? lineFeed : end;
+  for (const char* p = text; p < lineEnd; ++p) {
+    p = static_cast<const char*>(memchr(p, pattern[0], static_cast<size_t>(lineEnd - p)));
+    if (p == nullptr) break;
+    if (static_cast<size_t>(end - p) >= length && memcmp(p, pattern, length) == 0) {
       return const_cast<char*>(p);
     }
   }
-  if (p >= end) return nullptr;
-  const char* next = p + 1;
+  // No match can start on a line feed or a zero byte either.
+  const char* next = lineEnd;
+  while (next < end && (*next == '\n' || *next == '\0')) ++next;
+  if (next >= end) return nullptr;
   if (static_cast<size_t>(end - next) >= length && memcmp(next, pattern, length) == 0) {
     return const_cast<char*>(next);
   }
-  return next < end ? str_str(next, pattern, nullptr) : nullptr;
+  return str_str(next, pattern, nullptr);
 }
 
 char* beginLine(char* p) {
@@ -106,9 +111,9 @@ char* getValueKeyword(char* start, const char* keyword) {
   }
   if (p == nullptr || !inWindow(p)) return nullptr;
   // The snapshot is zero-terminated past its window, so both walks stop.
-  char* tab = p;
-  while (*tab != '\t' && *tab != '\0') ++tab;
-  if (*tab != '\t') return nullptr;
+  // The first tab before the next zero byte.
+  char* tab = strchr(p, '\t');
+  if (tab == nullptr) return nullptr;
   char* value = tab + 1;
   // The value ends at its own line end: a carriage return or a line feed,
   // whichever comes first.  (Looking for a carriage return first, across

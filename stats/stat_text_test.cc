@@ -92,6 +92,7 @@ TEST_F(StatTextTest, NextOccurrenceAgreesWithThePlainSearchFromEveryPosition) {
       "task\tE\r\n"
       "tail\ttask\t");
   getValueKeyword(pStatBuffer, "task\tC");  // a zero byte over that line feed
+  getValueKeyword(pStatBuffer, "task\tD");  // and one over that carriage return
   dwStatBufferLen -= 2;
   const char* patterns[] = {"task\t", "task", "k\tD", "\r\nt", "1 task\n", "ta", "t", ""};
   for (const char* pattern : patterns) {
