@@ -158,13 +158,10 @@ class MailByDestBuilder {
   };
 
   void collectOccurrences() {
-    const char* end = windowEnd();
     std::unordered_map<std::string_view, uint32_t> ids;
     std::vector<uint32_t> lastOfKey;
     uint32_t previousKey = kNone;
-    for (const char* p = pStatBuffer; p < end;) {
-      const char* at = findNextOccurrence(p, section_.c_str());
-      if (at == nullptr) break;
+    for (const char* at : findAllOccurrences(section_.c_str())) {
       Occurrence o{static_cast<uint32_t>(at - pStatBuffer), kNone, kNone};
       std::string_view key;
       if (keyAt(at, section_.size(), &key)) {
@@ -186,7 +183,6 @@ class MailByDestBuilder {
         lastOfKey[o.key] = index;
       }
       occurrences_.push_back(o);
-      p = at + 1;
     }
     consumed_.assign(keys_.size(), false);
     ids_ = std::move(ids);

@@ -123,6 +123,7 @@ struct Index {
   std::unordered_map<std::string_view, int> idOf;  // views into trie->keywords()
   std::vector<std::vector<uint32_t>> occurrences;  // per keyword id, ascending
   std::unordered_map<std::string, long> firstFromStart;  // section keywords; -1: none
+  std::unordered_map<std::string, std::vector<uint32_t>> everyOccurrence;  // stable keywords
 };
 
 Index g_index;
@@ -149,6 +150,7 @@ void rebuild() {
   g_index.buffer = pStatBuffer;
   g_index.length = dwStatBufferLen;
   g_index.firstFromStart.clear();
+  g_index.everyOccurrence.clear();
   // The keywords change only at start-up; keep the trie while they hold.
   std::vector<std::string> keywords = collectKeywords();
   if (!g_index.trie || g_index.trie->keywords() != keywords) {
@@ -259,4 +261,33 @@ char* findRowStart(const char* section, const char* const* keywords, int count) 
     if (start != nullptr) return start;
   }
   return findKeyword(pStatBuffer, section);
+}
+
+std::vector<char*> findAllOccurrences(const char* keyword) {
+  std::vector<char*> result;
+  if (pStatBuffer == nullptr || keyword == nullptr || *keyword == '\0') return result;
+  if (!indexCurrent()) rebuild();
+  std::string_view k(keyword);
+  if (stableKeyword(k)) {
+    auto known = g_index.everyOccurrence.find(std::string(k));
+    if (known != g_index.everyOccurrence.end()) {
+      for (uint32_t offset : known->second) {
+        char* at = pStatBuffer + offset;
+        if (matchesAt(at, k)) result.push_back(at);
+      }
+      return result;
+    }
+  }
+  const char* end = pStatBuffer + dwStatBufferLen;
+  for (const char* p = pStatBuffer; p < end;) {
+    char* at = findNextOccurrence(p, keyword);
+    if (at == nullptr) break;
+    result.push_back(at);
+    p = at + 1;
+  }
+  if (stableKeyword(k)) {
+    std::vector<uint32_t>& offsets = g_index.everyOccurrence[std::string(k)];
+    for (char* at : result) offsets.push_back(static_cast<uint32_t>(at - pStatBuffer));
+  }
+  return result;
 }

@@ -14,6 +14,8 @@
 #ifndef QVD_STATS_SNAPSHOT_INDEX_H_
 #define QVD_STATS_SNAPSHOT_INDEX_H_
 
+#include <vector>
+
 // The first occurrence of `keyword` at or after `start` in the snapshot, or
 // null; same contract as str_str without a line prefix.
 char* findKeyword(const char* start, const char* keyword);
@@ -26,5 +28,12 @@ char* findKeyword(const char* start, const char* keyword);
 // section itself is only searched when its place matters.  Null when
 // `section` is absent; a null or empty section gives the snapshot's start.
 char* findRowStart(const char* section, const char* const* keywords, int count);
+
+// Every occurrence of `keyword` in the snapshot, in order: what repeated
+// str_str calls, each from one byte after the last match, would find in the
+// current text.  Remembered for the snapshot when the builders' changes
+// cannot create new occurrences of the keyword, and checked against the
+// text on every call.  Empty for a null or empty keyword or no snapshot.
+std::vector<char*> findAllOccurrences(const char* keyword);
 
 #endif  // QVD_STATS_SNAPSHOT_INDEX_H_
