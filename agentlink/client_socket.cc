@@ -99,8 +99,27 @@ bool ClientSocket::write(const String* message) {
 
 bool ClientSocket::write(const char* data, int len) {
   std::lock_guard<std::mutex> hold(m_writeMutex);
-  size_t done = 0;
   size_t total = len > 0 ? static_cast<size_t>(len) : 0;
+  if (m_holding && m_holder == std::this_thread::get_id() && total <= kHoldLimit) {
+    // Gathered answers leave in one send instead of one small segment each.
+    if (m_held.size() + total > kHoldLimit && !flushHeldLocked()) return false;
+    m_held.append(data, total);
+    m_heldEnds.push_back(m_held.size());
+    return true;
+  }
+  // Whatever is gathered was written before this message.
+  if (!m_held.empty() && !flushHeldLocked()) return false;
+  if (!sendLocked(data, total)) return false;
+  if (QVD_TRACE_ON(TRACE_DETAIL)) {
+    char header[64];
+    std::snprintf(header, sizeof header, "send on socket %d \n", m_fd);
+    TraceDump(&qvd_trace_unit, __LINE__, header, data, total);
+  }
+  return true;
+}
+
+bool ClientSocket::sendLocked(const char* data, size_t total) {
+  size_t done = 0;
   while (done < total) {
     // MSG_NOSIGNAL: a peer that went away must give an error, not SIGPIPE.
     ssize_t n = send(m_fd, data + done, total - done, MSG_NOSIGNAL);
@@ -111,12 +130,38 @@ bool ClientSocket::write(const char* data, int len) {
     }
     done += static_cast<size_t>(n);
   }
-  if (QVD_TRACE_ON(TRACE_DETAIL)) {
+  return true;
+}
+
+bool ClientSocket::flushHeldLocked() {
+  bool ok = sendLocked(m_held.data(), m_held.size());
+  if (ok && QVD_TRACE_ON(TRACE_DETAIL)) {
+    // One dump per message, as if each had been sent on its own.
     char header[64];
     std::snprintf(header, sizeof header, "send on socket %d \n", m_fd);
-    TraceDump(&qvd_trace_unit, __LINE__, header, data, total);
+    size_t start = 0;
+    for (size_t end : m_heldEnds) {
+      TraceDump(&qvd_trace_unit, __LINE__, header, m_held.data() + start, end - start);
+      start = end;
+    }
   }
-  return true;
+  m_held.clear();  // keeps the capacity for the next hold
+  m_heldEnds.clear();
+  return ok;
+}
+
+void ClientSocket::holdWrites() {
+  std::lock_guard<std::mutex> hold(m_writeMutex);
+  if (m_holding && m_holder != std::this_thread::get_id() && !m_held.empty()) flushHeldLocked();
+  m_holding = true;
+  m_holder = std::this_thread::get_id();
+}
+
+bool ClientSocket::releaseWrites() {
+  std::lock_guard<std::mutex> hold(m_writeMutex);
+  if (!m_holding || m_holder != std::this_thread::get_id()) return true;
+  m_holding = false;
+  return m_held.empty() || flushHeldLocked();
 }
 
 bool ClientSocket::receive(String* message) {

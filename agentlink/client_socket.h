@@ -14,6 +14,14 @@
 // It lives in the PWX namespace, apart from the add-in channel's own line
 // client.
 //
+// Held writes: between holdWrites() and releaseWrites(), the messages that
+// the holding thread writes are gathered and leave together in one send at
+// the release (a message that would make the gathered bytes pass
+// kHoldLimit sends what is gathered first and then goes out itself).  A
+// write from any other thread first sends what is gathered, so messages
+// still leave in the order of the write calls and no other thread's message
+// waits for the holder.
+//
 // Thread-safety: write() may be called from several threads at once; each
 // message goes out whole (writes are serialised and short sends completed).
 // receive() is called by one thread at a time.  shutdownBoth() may be called
@@ -25,6 +33,8 @@
 #include <netinet/in.h>
 
 #include <mutex>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "agentlink/pwx_string.h"
@@ -53,10 +63,23 @@ class ClientSocket {
   // receive() returns false and a blocked write() fails.
   void shutdownBoth();
 
+  // Most bytes gathered while writes are held.
+  static constexpr size_t kHoldLimit = 64 * 1024;
+
   // Sends the whole text of `message` (without its terminating zero).  True
-  // unless a send call failed.
+  // unless a send call failed.  While the calling thread holds writes, the
+  // message may only be gathered: true then, and a failure shows at the
+  // release.
   bool write(const String* message);
   bool write(const char* data, int len);
+
+  // The calling thread's writes are gathered from now on (another thread's
+  // hold ends; what it gathered is sent first).
+  void holdWrites();
+  // Sends what the calling thread gathered and ends its hold; true unless
+  // the send failed (the gathered bytes are dropped either way).  A thread
+  // that holds nothing gets true.
+  bool releaseWrites();
 
   // Empties `message`, then fills it with the next complete message (without
   // the terminating line feed).  False when the connection failed or the
@@ -77,6 +100,14 @@ class ClientSocket {
   std::vector<char> m_leftOver;
   int m_maxMessage = kDefaultMaxMessageLength;
   std::mutex m_writeMutex;  // one message on the wire at a time
+  // Held writes, guarded by m_writeMutex.
+  bool m_holding = false;
+  std::thread::id m_holder;
+  std::string m_held;                // gathered messages, back to back
+  std::vector<size_t> m_heldEnds;    // where each gathered message ends
+
+  bool sendLocked(const char* data, size_t len);
+  bool flushHeldLocked();
 };
 
 }  // namespace PWX

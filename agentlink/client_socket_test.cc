@@ -130,6 +130,51 @@ TEST_F(ClientSocketTest, WritesWholeMessagesFromManyThreads) {
   for (int c : counts) EXPECT_EQ(c, kPerThread);
 }
 
+TEST_F(ClientSocketTest, HeldWritesLeaveTogetherInTheOrderOfTheCalls) {
+  auto write = [this](const std::string& text) {
+    PWX::String msg(text.c_str());
+    return sock_->write(&msg);
+  };
+  EXPECT_TRUE(sock_->releaseWrites());  // nothing held: nothing to do
+  sock_->holdWrites();
+  EXPECT_TRUE(write("<a/>\n"));
+  EXPECT_TRUE(write("<b/>\n"));
+  EXPECT_TRUE(peer_.quiet(100));
+  // Another thread's message is not held, and what was held goes first.
+  std::thread other([&] { EXPECT_TRUE(write("<c/>\n")); });
+  other.join();
+  EXPECT_EQ(peer_.readLine(), "<a/>");
+  EXPECT_EQ(peer_.readLine(), "<b/>");
+  EXPECT_EQ(peer_.readLine(), "<c/>");
+  // Still holding: a message too big to gather goes out at once, after
+  // what was gathered before it.
+  EXPECT_TRUE(write("<d/>\n"));
+  std::string big = "<big>" + std::string(PWX::ClientSocket::kHoldLimit, 'z') + "</big>";
+  std::thread bigReader([&] {
+    EXPECT_EQ(peer_.readLine(), "<d/>");
+    EXPECT_EQ(peer_.readLine(), big);
+  });
+  EXPECT_TRUE(write(big + "\n"));
+  bigReader.join();
+  // Many small messages beyond the limit leave whole and in order.
+  const int kMany = 3000;
+  for (int i = 0; i < kMany; ++i) EXPECT_TRUE(write("<n i=\"" + std::to_string(i) + "\" pad=\"" + std::string(40, 'p') + "\"/>\n"));
+  EXPECT_TRUE(write("<e/>\n"));
+  EXPECT_TRUE(sock_->releaseWrites());
+  for (int i = 0; i < kMany; ++i)
+    ASSERT_EQ(peer_.readLine(), "<n i=\"" + std::to_string(i) + "\" pad=\"" + std::string(40, 'p') + "\"/>");
+  EXPECT_EQ(peer_.readLine(), "<e/>");
+  // After the release nothing is held.
+  EXPECT_TRUE(write("<f/>\n"));
+  EXPECT_EQ(peer_.readLine(), "<f/>");
+
+  // A failed send shows at the release.
+  sock_->holdWrites();
+  EXPECT_TRUE(write("<g/>\n"));
+  sock_->shutdownBoth();
+  EXPECT_FALSE(sock_->releaseWrites());
+}
+
 TEST_F(ClientSocketTest, ShutdownWakesABlockedReceive) {
   std::thread t([this] {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -628,3 +628,16 @@ int cp_SendTaskRC(int rc, const char* id) {
   }
   return WriteMessage(&msg);
 }
+
+int cp_HoldAnswers() {
+  CallGate gate(REG_COMPLETE_STATE);
+  if (!gate.entered()) return CP_ERR_STATE;
+  g_socket->holdWrites();
+  return CP_OK;
+}
+
+int cp_ReleaseAnswers() {
+  CallGate gate(REG_COMPLETE_STATE);
+  if (!gate.entered()) return CP_ERR_STATE;
+  return g_socket->releaseWrites() ? CP_OK : CP_ERR_WRITE;
+}

@@ -180,6 +180,22 @@ int cp_SendSubnodeEventError(int rc, void* handle, const char* subnode);
 // Returns CP_OK, CP_ERR_STATE, CP_ERR_WRITE, CP_ERR_ID or CP_ERR_MEMORY.
 int cp_SendTaskRC(int rc, const char* id);
 
+// Holds the messages the calling thread sends from now on (answers, task
+// answers, events): they are gathered and leave together in one write at
+// cp_ReleaseAnswers, in the order of the calls.  Messages of other threads
+// are not held, and a message from another thread first sends what is
+// gathered, so no message overtakes one sent before it.  While held, a send
+// function's CP_OK means the message was gathered; a failed write shows in
+// cp_ReleaseAnswers.  Gathering is bounded (64 KiB; beyond it messages go
+// out at once).  REG_COMPLETE_STATE only.
+// Returns CP_OK or CP_ERR_STATE.
+int cp_HoldAnswers();
+
+// Sends what the calling thread's hold gathered and ends the hold.  Gathered
+// messages are dropped when the connection is closed first.
+// REG_COMPLETE_STATE only.  Returns CP_OK, CP_ERR_STATE or CP_ERR_WRITE.
+int cp_ReleaseAnswers();
+
 // Configuration property `name` from the property map, else from the process
 // environment; null when absent.  The text is not the caller's.  Any state.
 const char* cp_GetConfigurationProperty(const char* name);

@@ -212,6 +212,33 @@ TEST_F(CpClientTest, OneBufferedAnswerPerGroupAtATime) {
   EXPECT_EQ(peer_.readLine(), "<dataResponse id=\"1\"><attrGroup name=\"G\"><in><al><a v=\"x\"/></al></in></attrGroup></dataResponse>");
 }
 
+TEST_F(CpClientTest, HeldAnswersLeaveAtTheRelease) {
+  DataRequest("1", "G");
+  DataRequest("2", "H");
+  DataRequest("3", "G");
+  ASSERT_EQ(cp_HoldAnswers(), CP_OK);
+  const char* row[] = {"x"};
+  EXPECT_EQ(cp_SetAttributeValues(row, 1, "1"), CP_OK);
+  EXPECT_EQ(cp_SendData("1"), CP_OK);
+  EXPECT_EQ(cp_SendError(4, "2"), CP_OK);
+  EXPECT_EQ(cp_SendData("1"), CP_ERR_ID);  // retired although not yet written
+  EXPECT_TRUE(peer_.quiet(100));
+  EXPECT_EQ(cp_ReleaseAnswers(), CP_OK);
+  EXPECT_EQ(peer_.readLine(), "<dataResponse id=\"1\"><attrGroup name=\"G\"><in><al><a v=\"x\"/></al></in></attrGroup></dataResponse>");
+  EXPECT_EQ(peer_.readLine(), "<dataResponse id=\"2\"><attrGroup name=\"H\"><error rc=\"4\"/></attrGroup></dataResponse>");
+  EXPECT_EQ(cp_ReleaseAnswers(), CP_OK);  // nothing held any more
+  EXPECT_EQ(cp_SendData("3"), CP_OK);
+  EXPECT_EQ(peer_.readLine(), "<dataResponse id=\"3\"><attrGroup name=\"G\"></attrGroup></dataResponse>");
+
+  // Held answers of a closed connection are dropped; the calls say so.
+  DataRequest("4", "G");
+  ASSERT_EQ(cp_HoldAnswers(), CP_OK);
+  EXPECT_EQ(cp_SendData("4"), CP_OK);
+  cp_CloseConnection();
+  EXPECT_EQ(cp_ReleaseAnswers(), CP_ERR_STATE);
+  EXPECT_EQ(cp_HoldAnswers(), CP_ERR_STATE);
+}
+
 TEST_F(CpClientTest, BigAnswerArrivesWhole) {
   DataRequest("big", "H");
   std::string value(100, 'v');

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <vector>
 
 #include "agentlink/cp_client.h"
 #include "core/availability.h"
@@ -196,6 +197,27 @@ void buildRows(const QvdTableDescriptor* table, const Route& route, char* id) {
   }
 }
 
+// Answers of the current pass not yet on the wire (held by the agent link
+// so that a pass writes them in one go).  Main thread only; the vector keeps
+// its capacity from pass to pass.
+struct HeldAnswer {
+  const char* id;
+  const char* group;
+};
+std::vector<HeldAnswer> heldAnswers;
+
+// Sends the answers held so far; with `holdMore` the answers that follow
+// are held again.  A failed write is traced for each answer it carried, as
+// a failed cp_SendData would have been.
+void sendHeldAnswers(bool holdMore) {
+  int rc = cp_ReleaseAnswers();
+  if (rc == CP_ERR_WRITE) {
+    for (const HeldAnswer& a : heldAnswers) QVD_ERROR("cp_SendData(%s) for %s failed: %d", a.id, a.group, rc);
+  }
+  heldAnswers.clear();
+  if (holdMore) cp_HoldAnswers();
+}
+
 // Takes or reuses the snapshot for the request at hand.
 void refreshSnapshot() {
   int32_t now = nowSeconds();
@@ -203,6 +225,8 @@ void refreshSnapshot() {
   int status = 0;
   if (age >= kSnapshotLifetime) {
     QVD_DETAIL("%s statistics buffer cache expired at %d seconds", server_name, age);
+    // Answers already built must not wait for the server.
+    sendHeldAnswers(true);
     lastStatsTime = now;
     status = queryStats();
   } else {
@@ -224,18 +248,30 @@ void answer(CpRequest* request) {
   // MV_Server rows travel as events: its requests, like those of an
   // unknown token, get no answer.
   if (route == nullptr) return;
+  // The replication analysis reads the server's logs: what is built already
+  // goes out first.
+  if (route->builder == Builder::kReplication) sendHeldAnswers(true);
   buildRows(table, *route, request->id);
   int rc = cp_SendData(request->id);
-  if (rc != 0) QVD_ERROR("cp_SendData(%s) for %s failed: %d", request->id, table->groupName, rc);
+  if (rc != 0) {
+    QVD_ERROR("cp_SendData(%s) for %s failed: %d", request->id, table->groupName, rc);
+  } else {
+    heldAnswers.push_back({request->id, table->groupName});
+  }
 }
 
 void tablePass() {
   QVD_DETAIL("checking hash table for requests...");
   LockGet(&outstandingReqHashLock);
+  // The answers of one pass leave together, in one write when they fit,
+  // instead of one small write each; they leave before the requests are
+  // released and before the pass ends, so none waits for a later pass.
+  if (outstandingRequests->getCount() > 0) cp_HoldAnswers();
   for (QVDHashMapIterator it(outstandingRequests); it.hasNext();) {
     it.next();
     answer(static_cast<CpRequest*>(const_cast<void*>(it.getData())));
   }
+  sendHeldAnswers(false);
   for (QVDHashMapIterator it(outstandingRequests); it.hasNext();) {
     it.next();
     cp_FreeRequest(static_cast<CpRequest*>(const_cast<void*>(it.getData())));
