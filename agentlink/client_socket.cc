@@ -164,6 +164,10 @@ bool ClientSocket::releaseWrites() {
   return m_held.empty() || flushHeldLocked();
 }
 
+bool ClientSocket::messageBuffered() const {
+  return FindTerminator(m_leftOver.data(), m_leftOver.size(), 0) >= 0;
+}
+
 bool ClientSocket::receive(String* message) {
   message->copy(nullptr);
   // Bytes of m_leftOver before `scanned` hold no terminator; only the last

@@ -86,6 +86,11 @@ class ClientSocket {
   // agent closed it; `message` may then hold a partial message.
   bool receive(String* message);
 
+  // True when the bytes kept from earlier reads hold a complete message, so
+  // that the next receive() returns without reading the socket.  Same
+  // thread as receive().
+  bool messageBuffered() const;
+
   int descriptor() const { return m_fd; }
   int maxMessageLength() const { return m_maxMessage; }
   // Sets the longest message accepted (at least 2).

@@ -429,7 +429,9 @@ int cp_RegistrationComplete() {
   return rc;
 }
 
-int cp_WaitForRequest(CpRequest** request) {
+int cp_WaitForRequest(CpRequest** request) { return cp_WaitForRequestNotify(request, nullptr, nullptr); }
+
+int cp_WaitForRequestNotify(CpRequest** request, void (*beforeBlocking)(void*), void* arg) {
   auto* req = static_cast<CpRequest*>(std::calloc(1, sizeof(CpRequest)));
   *request = req;
   if (req == nullptr) {
@@ -440,6 +442,7 @@ int cp_WaitForRequest(CpRequest** request) {
   if (!gate.entered()) return CP_ERR_STATE;
   MessageText msg(256);
   for (;;) {
+    if (beforeBlocking != nullptr && !g_socket->messageBuffered()) beforeBlocking(arg);
     if (!g_socket->receive(&msg)) {
       req->type = CP_REQ_SHUTDOWN;
       break;

@@ -141,6 +141,15 @@ int cp_RegistrationComplete();
 // could be allocated (*request is then null).
 int cp_WaitForRequest(CpRequest** request);
 
+// As cp_WaitForRequest; in addition, each time it is about to block on the
+// connection because no complete message is at hand, it first calls
+// `beforeBlocking(arg)` (when not null) on the calling thread.  A caller
+// can so put off work until the requests already received are all taken
+// (for instance one wake-up for a burst instead of one per request), without
+// ever putting it off while waiting for the agent.  The callback must not
+// call cp_ functions.
+int cp_WaitForRequestNotify(CpRequest** request, void (*beforeBlocking)(void*), void* arg);
+
 // Frees a request and everything it holds.  Null does nothing.  Any state.
 void cp_FreeRequest(CpRequest* request);
 

@@ -239,6 +239,39 @@ TEST_F(CpClientTest, HeldAnswersLeaveAtTheRelease) {
   EXPECT_EQ(cp_HoldAnswers(), CP_ERR_STATE);
 }
 
+TEST_F(CpClientTest, NotifiedOnlyWhenAboutToBlock) {
+  int calls = 0;
+  auto count = [](void* arg) { ++*static_cast<int*>(arg); };
+  // Three requests and a line that yields none, in one write.
+  peer_.send("<dataRequest id=\"1\"><attrGroup name=\"G\"/></dataRequest>\n"
+             "<dataRequest id=\"2\"><attrGroup name=\"Nope\"/></dataRequest>\n"
+             "<dataRequest id=\"3\"><attrGroup name=\"H\"/></dataRequest>\n"
+             "<dataRequest id=\"4\"><attrGroup name=\"G\"/></dataRequest>\n");
+  for (const char* id : {"1", "3", "4"}) {
+    Request req;
+    req.rc = cp_WaitForRequestNotify(&req.r, count, &calls);
+    ASSERT_EQ(req.rc, CP_OK);
+    EXPECT_STREQ(req.r->id, id);
+  }
+  // Only the first call found nothing at hand (whether the bytes were
+  // already there or not).
+  EXPECT_LE(calls, 1);
+  calls = 0;
+  // A skipped line followed by nothing: told before blocking, and again
+  // before blocking once more after the partial message.
+  std::thread agent([this] {
+    peer_.send("<dataRequest id=\"5\"><attrGroup name=\"Nope\"/></dataRequest>\n<dataReq");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    peer_.send("uest id=\"6\"><attrGroup name=\"G\"/></dataRequest>\n");
+  });
+  Request req;
+  req.rc = cp_WaitForRequestNotify(&req.r, count, &calls);
+  agent.join();
+  ASSERT_EQ(req.rc, CP_OK);
+  EXPECT_STREQ(req.r->id, "6");
+  EXPECT_GE(calls, 2);
+}
+
 TEST_F(CpClientTest, BigAnswerArrivesWhole) {
   DataRequest("big", "H");
   std::string value(100, 'v');

@@ -56,8 +56,9 @@ int32_t nowSeconds() {
   return (int32_t)now.tv_sec;
 }
 
-// Wakes the dispatch loop; any thread.
-void signalDispatch() {
+// Marks a filed request for the dispatch loop and, with `wake`, wakes it.
+// Any thread.
+void signalDispatch(bool wake = true) {
   int rc = pthread_mutex_lock(&dataRequestMutex);
   if (rc != 0) {
     QVD_ERROR("Error: mutex lock failed with %d", rc);
@@ -65,6 +66,29 @@ void signalDispatch() {
   }
   requestFiled = true;
   QVD_DETAIL("cp_WaitForRequest dataRequestMutex signal condition to main");
+  if (wake) {
+    rc = pthread_cond_signal(&dataRequestCond);
+    if (rc != 0) QVD_ERROR("Error: condition signal failed with %d", rc);
+  }
+  rc = pthread_mutex_unlock(&dataRequestMutex);
+  if (rc != 0) QVD_ERROR("Error: mutex unlock failed with %d", rc);
+}
+
+// Set by the intake thread when it filed requests without waking the loop;
+// intake thread only.
+bool wakeOwed = false;
+
+// Called by the agent link before the intake thread blocks for the next
+// request: the requests of a burst that arrived together are all filed by
+// then, and one wake-up serves them all.
+void wakeIfOwed(void*) {
+  if (!wakeOwed) return;
+  wakeOwed = false;
+  int rc = pthread_mutex_lock(&dataRequestMutex);
+  if (rc != 0) {
+    QVD_ERROR("Error: mutex lock failed with %d", rc);
+    return;
+  }
   rc = pthread_cond_signal(&dataRequestCond);
   if (rc != 0) QVD_ERROR("Error: condition signal failed with %d", rc);
   rc = pthread_mutex_unlock(&dataRequestMutex);
@@ -375,7 +399,7 @@ void* waitForRequest(void*) {
   for (;;) {
     QVD_DETAIL("cp_WaitForRequest for Velora Server: %s", server_name);
     CpRequest* request = nullptr;
-    int rc = cp_WaitForRequest(&request);
+    int rc = cp_WaitForRequestNotify(&request, wakeIfOwed, nullptr);
     if (rc != 0) {
       QVD_ALWAYS("Error: cp_WaitForRequest failed with %d", rc);
       cp_FreeRequest(request);
@@ -403,7 +427,10 @@ void* waitForRequest(void*) {
         cp_FreeRequest(request);
         continue;
       }
-      signalDispatch();
+      // The wake-up waits until the agent link is about to block, that is
+      // until every request already received is filed.
+      signalDispatch(false);
+      wakeOwed = true;
     } else if (request->type == CP_REQ_SHUTDOWN) {
       QVD_ALWAYS("waitForRequest received shutdown notification...");
       cp_FreeRequest(request);

@@ -10,11 +10,19 @@
 // ends the process when the agent or the server asks it to.
 //
 // Wake-up: the intake thread marks "a request was filed" under
-// dataRequestMutex before it signals dataRequestCond, and the loop waits
-// only while no mark is pending.  A request filed while the loop is busy
-// (answering, or running an availability check) is therefore served by the
-// very next pass, never after the one-second tick, which remains only the
-// pace of idle passes.
+// dataRequestMutex, and the loop waits only while no mark is pending.  The
+// mark is set as each request is filed; the signal that wakes a waiting
+// loop is given when the agent link is about to block for the next
+// request, so a burst that arrived together is filed whole and served by
+// one pass.  A request filed while the loop is busy (answering, or running
+// an availability check) is therefore served by the very next pass, never
+// after the one-second tick, which remains only the pace of idle passes.
+//
+// Answers: the agent link holds the answers of a pass and writes them
+// together when the pass has answered its last request (before the
+// requests are released), and earlier when the pass is about to take a new
+// snapshot or run the replication analysis, so no answer waits for the
+// server.
 //
 // Lock order: outstandingReqHashLock before checkDBResultMutex (taken by
 // the database answers inside a table pass).  dataRequestMutex is never held
