@@ -195,9 +195,11 @@ Rows OracleMailByDest(const char* groupName) {
     bool crossesLine = false;
     for (char* q = p; q < d1; ++q) crossesLine = crossesLine || LineEnd(*q);
     if (crossesLine) continue;
-    char* d2 = d1 + 1;
-    while (*d2 != '.' && !LineEnd(*d2)) ++d2;
-    if (*d2 != '.') continue;
+    // The destination runs to the last full stop of the statistic's name.
+    char* d2 = nullptr;
+    for (char* q = d1 + 1; !LineEnd(*q); ++q)
+      if (*q == '.') d2 = q;
+    if (d2 == nullptr) continue;
     std::string destination(d1 + 1, d2);
     std::string base = std::string(section) + destination;
     bool any = false;
@@ -211,8 +213,14 @@ Rows OracleMailByDest(const char* groupName) {
       values[1] = &shown[0];
       rows.push_back(ToRow(values, 6));
     }
+    // Consumed: the later lines of exactly this destination (no further
+    // full stop before the statistic).
     std::string consumed = base + ".";
-    for (char* q = p; (q = str_str(q, consumed.c_str(), nullptr)) != nullptr; ++q) *q = '!';
+    for (char* q = p; (q = str_str(q, consumed.c_str(), nullptr)) != nullptr; ++q) {
+      bool own = true;
+      for (char* r = q + consumed.size(); !LineEnd(*r); ++r) own = own && *r != '.';
+      if (own) *q = '!';
+    }
   }
   return rows;
 }

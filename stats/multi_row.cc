@@ -98,31 +98,42 @@ long taskAge(const char* status, const VxTimeDate& now, char separator) {
 
 bool lineEnd(char c) { return c == '\t' || c == '\r' || c == '\n' || c == '\0'; }
 
+// The last full stop of the statistic name that starts at `begin` (the
+// name ends at its tab or line end), or null when the name has none.
+const char* lastPeriodInName(const char* begin) {
+  const char* end = windowEnd();
+  const char* last = nullptr;
+  for (const char* p = begin; p < end && !lineEnd(*p); ++p)
+    if (*p == '.') last = p;
+  return last;
+}
+
 // The destination of a "<section>.<destination>.<statistic>" name at `at`:
-// the text after the first full stop from `at` up to the next one, both
-// within the statistic's name.  False when the name has no such part.
+// the text after the first full stop from `at` up to the last full stop of
+// the statistic's name.  Destination names may hold full stops themselves
+// (smtp.internet, acme.com); the statistic after the last one never does.
+// False when the name has no such part.
 bool destinationAt(const char* at, std::string_view* destination) {
   const char* end = windowEnd();
   const char* p = at;
   while (p < end && *p != '.' && !lineEnd(*p)) ++p;
   if (p >= end || *p != '.') return false;
   const char* begin = ++p;
-  while (p < end && *p != '.' && !lineEnd(*p)) ++p;
-  if (p >= end || *p != '.') return false;
-  *destination = std::string_view(begin, p - begin);
+  const char* last = lastPeriodInName(begin);
+  if (last == nullptr) return false;
+  *destination = std::string_view(begin, last - begin);
   return true;
 }
 
-// The text after the section keyword up to the next full stop within the
-// name, or false.  A line is "consumed" with a destination D when it begins
-// with section + D + "."; that is exactly when this key equals D.
+// The destination of the line whose section keyword (of `sectionLength`
+// bytes, ending in its full stop) is at `at`, or false.  A line is
+// "consumed" with a destination D when its own destination is D; that is
+// exactly when this key equals D.
 bool keyAt(const char* at, size_t sectionLength, std::string_view* key) {
-  const char* end = windowEnd();
   const char* begin = at + sectionLength;
-  const char* p = begin;
-  while (p < end && *p != '.' && !lineEnd(*p)) ++p;
-  if (p >= end || *p != '.') return false;
-  *key = std::string_view(begin, p - begin);
+  const char* last = lastPeriodInName(begin);
+  if (last == nullptr) return false;
+  *key = std::string_view(begin, last - begin);
   return true;
 }
 

@@ -137,6 +137,23 @@ TEST_F(MultiRowTest, EveryDestinationGetsItsOwnRow) {
   EXPECT_TRUE(MailByDest().empty());
 }
 
+TEST_F(MultiRowTest, DestinationNamesMayHoldFullStops) {
+  // Internet domains and foreign domains are destinations too; the
+  // statistic is what follows the name's last full stop.
+  InstallSnapshot(
+      "MailByDest.smtp.internet.TotalRouted\t3,120\r\n"
+      "MailByDest.smtp.Delivered\t9\r\n"
+      "MailByDest.acme.com.Transferred\t12\r\n"
+      "MailByDest.smtp.internet.Delivered\t0\r\n"
+      "MailByDest.mail1.Transferred\t4\r\n");
+  Rows rows = MailByDest();
+  ASSERT_EQ(4u, rows.size());
+  EXPECT_EQ((Row{"Velora1/Acme", "smtp.internet", "3120", "", "0", ""}), rows[0]);
+  EXPECT_EQ((Row{"Velora1/Acme", "smtp", "", "", "9", ""}), rows[1]);
+  EXPECT_EQ((Row{"Velora1/Acme", "acme.com", "", "12", "", ""}), rows[2]);
+  EXPECT_EQ((Row{"Velora1/Acme", "mail1", "", "4", "", ""}), rows[3]);
+}
+
 TEST_F(MultiRowTest, BothMailGroupsShareOneSnapshotInEitherOrder) {
   const char text[] =
       "mailbydest.a.totalrouted\t1\n"

@@ -67,6 +67,7 @@ inline std::string GenerateStats(const StatsShape& shape) {
     std::string dest = "velora" + std::to_string(d);
     if (shape.scatter && d == 7) dest = std::string(300, 'x');  // longer than the name buffer
     if (shape.scatter && d == 9) dest += "-hub";
+    if (shape.scatter && d % 97 == 5) dest += ".acme.com";  // a domain: full stops inside
     for (const char* suffix : kSuffixes) {
       if (std::string(suffix) == "waiting" && !chance(0.3)) continue;
       if (shape.scatter && chance(0.1)) continue;  // some statistics missing
