@@ -1,7 +1,6 @@
 #include "tools/agentsim/options.h"
 
 #include <cerrno>
-#include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -18,16 +17,6 @@ bool ToLong(const std::string& text, long low, long high, long* out) {
   errno = 0;
   long v = std::strtol(text.c_str(), &end, 10);
   if (errno != 0 || *end != '\0' || v < low || v > high) return false;
-  *out = v;
-  return true;
-}
-
-bool ToSeconds(const std::string& text, double* out) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  double v = std::strtod(text.c_str(), &end);
-  if (errno != 0 || *end != '\0' || !std::isfinite(v) || v < 0 || v > 86400) return false;
   *out = v;
   return true;
 }
@@ -138,7 +127,7 @@ bool ParseOptions(int argc, const char* const* argv, Options* opts, std::string*
     } else if (arg == "--collector-output") {
       opts->collectorOutput = value;
     } else if (arg == "--accept-timeout") {
-      if (!ToSeconds(value, &opts->acceptTimeout)) return *error = "bad seconds " + value, false;
+      if (!ParseSeconds(value, &opts->acceptTimeout)) return *error = "bad seconds " + value, false;
     } else if (arg == "--expect-status") {
       if (!ToLong(value, 0, 255, &n)) return *error = "bad exit status " + value, false;
       opts->expectStatus = static_cast<int>(n);
@@ -167,9 +156,9 @@ bool ParseOptions(int argc, const char* const* argv, Options* opts, std::string*
       else if (value == "kill") opts->end = EndAction::kKill;
       else return *error = "--end takes shutdown, close, wait or kill", false;
     } else if (arg == "--wait-exit") {
-      if (!ToSeconds(value, &opts->waitExit)) return *error = "bad seconds " + value, false;
+      if (!ParseSeconds(value, &opts->waitExit)) return *error = "bad seconds " + value, false;
     } else if (arg == "--timeout") {
-      if (!ToSeconds(value, &opts->timeout)) return *error = "bad seconds " + value, false;
+      if (!ParseSeconds(value, &opts->timeout)) return *error = "bad seconds " + value, false;
     } else if (arg == "--columns") {
       opts->columnsFile = value;
     } else if (arg == "--format") {

@@ -38,16 +38,6 @@ const VerbRule* FindRule(const std::string& verb) {
   return nullptr;
 }
 
-bool ParseSeconds(const std::string& text, double* seconds) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  double v = std::strtod(text.c_str(), &end);
-  if (errno != 0 || *end != '\0' || !std::isfinite(v) || v < 0 || v > 86400) return false;
-  *seconds = v;
-  return true;
-}
-
 bool ParseCount(const std::string& text, long* count) {
   if (text.empty() || text.size() > 9) return false;
   for (char c : text)
@@ -74,6 +64,16 @@ bool ParseInfo(const std::string& text, FilterInfo* info) {
 }
 
 }  // namespace
+
+bool ParseSeconds(const std::string& text, double* seconds) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  double v = std::strtod(text.c_str(), &end);
+  if (errno != 0 || *end != '\0' || !std::isfinite(v) || v < 0 || v > 86400) return false;
+  *seconds = v;
+  return true;
+}
 
 bool SplitWords(const std::string& text, std::vector<std::string>* words, std::vector<bool>* quoted) {
   words->clear();

@@ -42,6 +42,10 @@ bool ParseScriptLine(const std::string& text, const std::string& where,
 // Returns false for an unterminated quote.
 bool SplitWords(const std::string& text, std::vector<std::string>* words, std::vector<bool>* quoted);
 
+// Parses a number of seconds from 0 to 86400 (a day), fractions allowed.
+// Returns false, leaving *seconds alone, for anything else.
+bool ParseSeconds(const std::string& text, double* seconds);
+
 }  // namespace agentsim
 
 #endif  // QVD_TOOLS_AGENTSIM_SCRIPT_H_
