@@ -47,12 +47,22 @@ int countBackups(const Install& install) {
 // Position of `text` in the trace, or npos.
 size_t at(const Session& s, const std::string& text) { return s.trace.find(text); }
 
+// Runs the collector with transaction-log tracing through registration.
+Session runToRegistration(const Install& install) {
+  return runSession(install, envWithTransLogTrace(install), {"registration"});
+}
+
+// Runs the collector with transaction-log tracing and waits for it to exit.
+Session runUntilExit(const Install& install) {
+  return runSession(install, envWithTransLogTrace(install), {}, "wait", {"--wait-exit", "20"});
+}
+
 TEST(TransLog, SwitchedOffAroundRuntimeStartAndRestored) {
   Install install;
   const std::string original =
       "[Vaxel]\nKitType=1\nTRANSLOG_STATUS=1\nPREVIOUS_TRANSLOG_STATUS=2\nTRANSLOG_Path=/log\n";
   writeIni(install, original);
-  Session s = runSession(install, envWithTransLogTrace(install), {"registration"});
+  Session s = runToRegistration(install);
   EXPECT_EQ(30, s.collectorStatus()) << s.problems();
   size_t disabled = at(s, "Transaction log is disabled successfully in vaxel.ini.");
   size_t init = at(s, "Redirected to call Orlan C API VxInitRuntime.");
@@ -74,7 +84,7 @@ TEST(TransLog, LowerCaseKeysAndFirstMatchInsideLongerName) {
   // one inside PREVIOUS_TRANSLOG_STATUS, whose value the switch then uses.
   const std::string original = "previous_translog_status=1\ntranslog_status=0\n";
   writeIni(install, original);
-  Session s = runSession(install, envWithTransLogTrace(install), {"registration"});
+  Session s = runToRegistration(install);
   EXPECT_EQ(30, s.collectorStatus()) << s.problems();
   EXPECT_TRUE(s.traced("Transaction log is enabled."));
   EXPECT_TRUE(s.traced("Transaction log is disabled successfully in vaxel.ini."));
@@ -86,7 +96,7 @@ TEST(TransLog, BlankAfterTwoCharacterSeparatorIsNotEnabled) {
   Install install;
   const std::string original = "TRANSLOG_STATUS= 1\nPREVIOUS_TRANSLOG_STATUS=1\n";
   writeIni(install, original);
-  Session s = runSession(install, envWithTransLogTrace(install), {"registration"});
+  Session s = runToRegistration(install);
   EXPECT_EQ(30, s.collectorStatus()) << s.problems();
   EXPECT_TRUE(s.traced("Transaction log is not enabled"));
   EXPECT_FALSE(s.traced("Copying vaxel.ini"));
@@ -98,7 +108,7 @@ TEST(TransLog, MissingLockFileStopsStartUp) {
   const std::string original = "TRANSLOG_STATUS=1\nPREVIOUS_TRANSLOG_STATUS=1\n";
   writeIni(install, original);
   unlink((install.binDir() + "/qvdstart.sh").c_str());
-  Session s = runSession(install, envWithTransLogTrace(install), {}, "wait", {"--wait-exit", "20"});
+  Session s = runUntilExit(install);
   EXPECT_EQ(0, s.collectorStatus()) << s.problems();
   EXPECT_TRUE(s.traced("Error: failed to get the file lock."));
   EXPECT_FALSE(s.traced("Redirected to call Orlan C API VxInitRuntime."));
@@ -109,7 +119,7 @@ TEST(TransLog, MissingLockFileStopsStartUp) {
 TEST(TransLog, MissingIniFileStopsStartUp) {
   Install install;
   unlink((install.iniDir() + "/vaxel.ini").c_str());
-  Session s = runSession(install, envWithTransLogTrace(install), {}, "wait", {"--wait-exit", "20"});
+  Session s = runUntilExit(install);
   EXPECT_EQ(0, s.collectorStatus()) << s.problems();
   EXPECT_TRUE(s.traced("Error: can not load vaxel.ini"));
   EXPECT_FALSE(s.traced("Redirected to call Orlan C API VxInitRuntime."));
@@ -120,7 +130,7 @@ TEST(TransLog, FailedRuntimeStartStillRestoresTheIni) {
   const std::string original = "TRANSLOG_STATUS=1\nPREVIOUS_TRANSLOG_STATUS=0\n";
   writeIni(install, original);
   install.writeModel("server.json", R"({"initRuntime": 421})");
-  Session s = runSession(install, envWithTransLogTrace(install), {}, "wait", {"--wait-exit", "20"});
+  Session s = runUntilExit(install);
   EXPECT_EQ(0, s.collectorStatus()) << s.problems();
   EXPECT_TRUE(s.traced("Velora VxInitRuntime failed with rc: 421"));
   EXPECT_TRUE(s.traced("Transaction log is restored successfully in vaxel.ini."));
@@ -141,7 +151,7 @@ TEST(TransLog, CollectorWaitsWhileAnotherProcessHoldsTheInstallationLock) {
   ASSERT_EQ(0, fcntl(fd, F_SETLK, &fl));
 
   Session s;
-  std::thread run([&] { s = runSession(install, envWithTransLogTrace(install), {"registration"}); });
+  std::thread run([&] { s = runToRegistration(install); });
   // Wait until the collector is at the lock, then check it stays there.
   std::string traced;
   for (int i = 0; i < 100 && traced.find("Open file") == std::string::npos; i++) {
