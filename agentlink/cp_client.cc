@@ -12,6 +12,7 @@
 #include <atomic>
 #include <climits>
 #include <condition_variable>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -67,14 +68,25 @@ std::mutex g_gateMutex;
 std::condition_variable g_gateIdle;
 int g_activeCalls = 0;  // guarded by g_gateMutex
 
+void TraceIllegalState(int expected) {
+  const char* name = expected == REG_COMPLETE_STATE ? "REG_COMPLETE_STATE" : "OPEN_SOCKET_STATE";
+  QVD_ERROR("Called with illegal state.  Expected %d (%s), got %d.", expected, name, g_state.load());
+}
+
+// Whether a call the gate refuses leaves a trace line.
+enum class Refusal { kQuiet, kTraced };
+
 class CallGate {
  public:
-  explicit CallGate(int state) {
-    std::lock_guard<std::mutex> hold(g_gateMutex);
-    if (g_state.load() == state) {
-      ++g_activeCalls;
-      m_entered = true;
+  CallGate(int state, Refusal refusal) {
+    {
+      std::lock_guard<std::mutex> hold(g_gateMutex);
+      if (g_state.load() == state) {
+        ++g_activeCalls;
+        m_entered = true;
+      }
     }
+    if (!m_entered && refusal == Refusal::kTraced) TraceIllegalState(state);
   }
   ~CallGate() {
     if (!m_entered) return;
@@ -86,14 +98,6 @@ class CallGate {
  private:
   bool m_entered = false;
 };
-
-void TraceIllegalState(int expected) {
-  if (expected == REG_COMPLETE_STATE) {
-    QVD_ERROR("Called with illegal state.  Expected %d (REG_COMPLETE_STATE), got %d.", expected, g_state.load());
-  } else {
-    QVD_ERROR("Called with illegal state.  Expected %d (OPEN_SOCKET_STATE), got %d.", expected, g_state.load());
-  }
-}
 
 char* Dup(const char* s) {
   if (s == nullptr) return nullptr;
@@ -126,6 +130,31 @@ AGPTR* LookupDataId(const char* id) {
     return nullptr;
   }
   return static_cast<AGPTR*>(const_cast<void*>(data));
+}
+
+// The group of outstanding data request `id` with its mutex held by *hold,
+// or null (traced) when the id is unknown or another thread answered it
+// while this one waited for the mutex.
+AGPTR* LockDataId(const char* id, std::unique_lock<std::mutex>* hold) {
+  AGPTR* ag = LookupDataId(id);
+  if (ag == nullptr) return nullptr;
+  *hold = std::unique_lock<std::mutex>(ag->mutex);
+  if (LookupId(id) != ag) {
+    QVD_ERROR("Did not find id %s", id);
+    return nullptr;
+  }
+  return ag;
+}
+
+// A memory shortage of the answer buffers is also reported on stdout,
+// flushed at once.
+void StdoutNote(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void StdoutNote(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  std::vprintf(fmt, args);
+  va_end(args);
+  std::fflush(stdout);
 }
 
 // Removes `id` from the table when it still maps to `expected`; true when it
@@ -364,11 +393,8 @@ int cp_CloseConnection() {
 }
 
 int cp_RegisterAttrGroup(const char* name, int version, void* handle) {
-  CallGate gate(OPEN_SOCKET_STATE);
-  if (!gate.entered()) {
-    TraceIllegalState(OPEN_SOCKET_STATE);
-    return CP_ERR_STATE;
-  }
+  CallGate gate(OPEN_SOCKET_STATE, Refusal::kTraced);
+  if (!gate.entered()) return CP_ERR_STATE;
   if (name == nullptr) {
     QVD_ERROR("Attribute group without a name");
     return CP_ERR_STATE;
@@ -407,11 +433,8 @@ int cp_RegisterAttrGroup(const char* name, int version, void* handle) {
 }
 
 int cp_RegistrationComplete() {
-  CallGate gate(OPEN_SOCKET_STATE);
-  if (!gate.entered()) {
-    TraceIllegalState(OPEN_SOCKET_STATE);
-    return CP_ERR_STATE;
-  }
+  CallGate gate(OPEN_SOCKET_STATE, Refusal::kTraced);
+  if (!gate.entered()) return CP_ERR_STATE;
   PWX::String msg(256);
   bool built = agentlink::appendRegistrationHead(&msg);
   HashMapIterator it = agHash->iterator();
@@ -438,7 +461,7 @@ int cp_WaitForRequestNotify(CpRequest** request, void (*beforeBlocking)(void*), 
     QVD_ERROR("malloc failed");
     return CP_ERR_MEMORY;
   }
-  CallGate gate(REG_COMPLETE_STATE);
+  CallGate gate(REG_COMPLETE_STATE, Refusal::kQuiet);
   if (!gate.entered()) return CP_ERR_STATE;
   MessageText msg(256);
   for (;;) {
@@ -473,19 +496,15 @@ void cp_FreeRequest(CpRequest* request) {
 }
 
 int cp_SetAttributeValues(const char** values, int count, const char* id) {
-  CallGate gate(REG_COMPLETE_STATE);
-  if (!gate.entered()) {
-    TraceIllegalState(REG_COMPLETE_STATE);
-    return CP_ERR_STATE;
-  }
+  CallGate gate(REG_COMPLETE_STATE, Refusal::kTraced);
+  if (!gate.entered()) return CP_ERR_STATE;
   AGPTR* ag = LookupDataId(id);
   if (ag == nullptr) return CP_ERR_ID;
   if (count < 0) count = 0;
   std::lock_guard<std::mutex> hold(ag->mutex);
   PWX::String* buf = ag->buffer;
   if (buf->capacity() == 0) {
-    std::printf("KxT cp_SetAttributeValues no memory in string buffer1\n");
-    std::fflush(stdout);
+    StdoutNote("KxT cp_SetAttributeValues no memory in string buffer1\n");
     return CP_ERR_MEMORY;
   }
   if (ag->pendingId != nullptr && std::strcmp(ag->pendingId, id) != 0) {
@@ -503,8 +522,7 @@ int cp_SetAttributeValues(const char** values, int count, const char* id) {
   }
   long need = buf->length() + agentlink::rowReserveSize(values, count);
   if (need > INT_MAX / 2 || !buf->reserve(static_cast<int>(need))) {
-    std::printf("KxT cp_SetAttributeValues Out of Memory attempting to obtain %ld bytes1\n", need);
-    std::fflush(stdout);
+    StdoutNote("KxT cp_SetAttributeValues Out of Memory attempting to obtain %ld bytes1\n", need);
     return CP_ERR_MEMORY;
   }
   if (!agentlink::buildInstanceXMLSegment(buf, values, count)) return CP_ERR_MEMORY;
@@ -512,23 +530,14 @@ int cp_SetAttributeValues(const char** values, int count, const char* id) {
 }
 
 int cp_SendData(const char* id) {
-  CallGate gate(REG_COMPLETE_STATE);
-  if (!gate.entered()) {
-    TraceIllegalState(REG_COMPLETE_STATE);
-    return CP_ERR_STATE;
-  }
-  AGPTR* ag = LookupDataId(id);
+  CallGate gate(REG_COMPLETE_STATE, Refusal::kTraced);
+  if (!gate.entered()) return CP_ERR_STATE;
+  std::unique_lock<std::mutex> hold;
+  AGPTR* ag = LockDataId(id, &hold);
   if (ag == nullptr) return CP_ERR_ID;
-  std::lock_guard<std::mutex> hold(ag->mutex);
-  // Another thread may have answered the id while this one waited.
-  if (LookupId(id) != ag) {
-    QVD_ERROR("Did not find id %s", id);
-    return CP_ERR_ID;
-  }
   PWX::String* buf = ag->buffer;
   if (buf->capacity() == 0) {
-    std::printf("KxT cp_SendData no memory in string buffer\n");
-    std::fflush(stdout);
+    StdoutNote("KxT cp_SendData no memory in string buffer\n");
     return CP_ERR_MEMORY;
   }
   if (ag->pendingId != nullptr && std::strcmp(ag->pendingId, id) != 0) {
@@ -546,21 +555,13 @@ int cp_SendData(const char* id) {
 }
 
 int cp_SendError(int rc, const char* id) {
-  CallGate gate(REG_COMPLETE_STATE);
-  if (!gate.entered()) {
-    TraceIllegalState(REG_COMPLETE_STATE);
-    return CP_ERR_STATE;
-  }
-  AGPTR* ag = LookupDataId(id);
+  CallGate gate(REG_COMPLETE_STATE, Refusal::kTraced);
+  if (!gate.entered()) return CP_ERR_STATE;
+  std::unique_lock<std::mutex> hold;
+  AGPTR* ag = LockDataId(id, &hold);
   if (ag == nullptr) return CP_ERR_ID;
-  std::lock_guard<std::mutex> hold(ag->mutex);
-  if (LookupId(id) != ag) {
-    QVD_ERROR("Did not find id %s", id);
-    return CP_ERR_ID;
-  }
   if (ag->buffer->capacity() == 0) {
-    std::printf("KxT cp_SendError no memory in string buffer\n");
-    std::fflush(stdout);
+    StdoutNote("KxT cp_SendError no memory in string buffer\n");
     return CP_ERR_MEMORY;
   }
   PWX::String msg(256);
@@ -579,11 +580,8 @@ int cp_SendEventData(const char** values, int count, void* handle) {
 }
 
 int cp_SendSubnodeEventData(const char** values, int count, void* handle, const char* subnode) {
-  CallGate gate(REG_COMPLETE_STATE);
-  if (!gate.entered()) {
-    TraceIllegalState(REG_COMPLETE_STATE);
-    return CP_ERR_STATE;
-  }
+  CallGate gate(REG_COMPLETE_STATE, Refusal::kTraced);
+  if (!gate.entered()) return CP_ERR_STATE;
   AGPTR* ag = FindByHandle(handle);
   if (ag == nullptr) return CP_ERR_HANDLE;
   if (count < 0) count = 0;
@@ -591,8 +589,7 @@ int cp_SendSubnodeEventData(const char** values, int count, void* handle, const 
   if (!agentlink::appendEventHead(&msg, subnode, ag->name)) return CP_ERR_MEMORY;
   long need = msg.length() + agentlink::rowReserveSize(values, count);
   if (need > INT_MAX / 2 || !msg.reserve(static_cast<int>(need))) {
-    std::printf("KxT cp_SendEventData Out of Memory attempting to obtain %ld bytes\n", need);
-    std::fflush(stdout);
+    StdoutNote("KxT cp_SendEventData Out of Memory attempting to obtain %ld bytes\n", need);
     return CP_ERR_MEMORY;
   }
   if (!agentlink::buildInstanceXMLSegment(&msg, values, count) || !agentlink::appendEventTail(&msg)) {
@@ -604,11 +601,8 @@ int cp_SendSubnodeEventData(const char** values, int count, void* handle, const 
 int cp_SendEventError(int rc, void* handle) { return cp_SendSubnodeEventError(rc, handle, nullptr); }
 
 int cp_SendSubnodeEventError(int rc, void* handle, const char* subnode) {
-  CallGate gate(REG_COMPLETE_STATE);
-  if (!gate.entered()) {
-    TraceIllegalState(REG_COMPLETE_STATE);
-    return CP_ERR_STATE;
-  }
+  CallGate gate(REG_COMPLETE_STATE, Refusal::kTraced);
+  if (!gate.entered()) return CP_ERR_STATE;
   AGPTR* ag = FindByHandle(handle);
   if (ag == nullptr) return CP_ERR_HANDLE;
   PWX::String msg(256);
@@ -617,7 +611,7 @@ int cp_SendSubnodeEventError(int rc, void* handle, const char* subnode) {
 }
 
 int cp_SendTaskRC(int rc, const char* id) {
-  CallGate gate(REG_COMPLETE_STATE);
+  CallGate gate(REG_COMPLETE_STATE, Refusal::kQuiet);
   if (!gate.entered()) return CP_ERR_STATE;
   // Retired before the write, under the lock, so one id is answered once.
   if (id == nullptr || !RetireId(id, &kTaskMarker)) {
@@ -633,14 +627,14 @@ int cp_SendTaskRC(int rc, const char* id) {
 }
 
 int cp_HoldAnswers() {
-  CallGate gate(REG_COMPLETE_STATE);
+  CallGate gate(REG_COMPLETE_STATE, Refusal::kQuiet);
   if (!gate.entered()) return CP_ERR_STATE;
   g_socket->holdWrites();
   return CP_OK;
 }
 
 int cp_ReleaseAnswers() {
-  CallGate gate(REG_COMPLETE_STATE);
+  CallGate gate(REG_COMPLETE_STATE, Refusal::kQuiet);
   if (!gate.entered()) return CP_ERR_STATE;
   return g_socket->releaseWrites() ? CP_OK : CP_ERR_WRITE;
 }
