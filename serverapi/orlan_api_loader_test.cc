@@ -6,8 +6,8 @@
 #include <set>
 #include <string>
 
+#include "framework/trace_capture.h"
 #include "serverapi/qvd_api.h"
-#include "serverapi/trace_capture_testutil.h"
 
 namespace {
 

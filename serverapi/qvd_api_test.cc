@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "framework/trace_capture.h"
 #include "serverapi/orlan_api_loader.h"
-#include "serverapi/trace_capture_testutil.h"
 #include "sim/vaxel_sim.h"
 
 namespace {
