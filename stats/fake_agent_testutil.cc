@@ -14,8 +14,31 @@
 #include "core/globals.h"
 #include "gtest/gtest.h"
 #include "stats/catalogue.h"
+#include "stats/row_builder.h"
 #include "stats/snapshot.h"
 #include "stats/stat_text.h"
+
+namespace {
+
+char kServer[] = "Velora1/Acme";
+
+}  // namespace
+
+FakeAgent* FakeAgentTest::agent_ = nullptr;
+
+void FakeAgentTest::SetUpTestSuite() { agent_ = new FakeAgent(); }
+
+void FakeAgentTest::TearDownTestSuite() {
+  delete agent_;
+  agent_ = nullptr;
+}
+
+void FakeAgentTest::SetUp() {
+  server_name = kServer;
+  prevTCPIPKBRec = prevTCPIPKBSent = prevSMTPKBRec = prevSMTPKBSent = 0;
+}
+
+void FakeAgentTest::TearDown() { freeStats(); }
 
 FakeAgent::FakeAgent() {
   listenFd_ = socket(AF_INET, SOCK_STREAM, 0);

@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "gtest/gtest.h"
+
 using Row = std::vector<std::string>;
 using Rows = std::vector<Row>;
 
@@ -40,6 +42,21 @@ class FakeAgent {
   std::condition_variable cv_;
   std::deque<std::string> lines_;
   bool closed_ = false;
+};
+
+// Base of the builder test suites.  The tests of a suite share one
+// FakeAgent (made before the first test, removed after the last).  Before
+// each test the server name is "Velora1/Acme" and the previous kilobyte
+// counters are 0; after it the snapshot is freed.  A suite that overrides
+// one of these calls it too.
+class FakeAgentTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite();
+  static void TearDownTestSuite();
+  void SetUp() override;
+  void TearDown() override;
+
+  static FakeAgent* agent_;
 };
 
 // The rows of one dataResponse line (values unescaped; absent values are "").

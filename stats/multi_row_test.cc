@@ -19,9 +19,7 @@
 
 namespace {
 
-char kServer[] = "Velora1/Acme";
-
-class MultiRowTest : public ::testing::Test {
+class MultiRowTest : public FakeAgentTest {
  protected:
   static void SetUpTestSuite() {
     char dir[] = "/tmp/qvd_multirow_XXXXXX";
@@ -29,20 +27,18 @@ class MultiRowTest : public ::testing::Test {
     dir_ = dir;
     setenv("VAXEL_SIM_DIR", dir_.c_str(), 1);
     vaxelsim_reset();
-    agent_ = new FakeAgent();
+    FakeAgentTest::SetUpTestSuite();
   }
   static void TearDownTestSuite() {
-    delete agent_;
-    agent_ = nullptr;
+    FakeAgentTest::TearDownTestSuite();
     std::remove((dir_ + "/server.json").c_str());
     rmdir(dir_.c_str());
   }
   void SetUp() override {
-    server_name = kServer;
+    FakeAgentTest::SetUp();
     GLOBAL_ServerInfoBlock = nullptr;  // the builders fall back to intl_format
     SetSeparators(',', '.');
   }
-  void TearDown() override { freeStats(); }
 
   // Sets the simulated server's date order and clock, and reads its settings.
   void Server(const char* order, const char* now) {
@@ -58,11 +54,9 @@ class MultiRowTest : public ::testing::Test {
   }
 
   static std::string dir_;
-  static FakeAgent* agent_;
 };
 
 std::string MultiRowTest::dir_;
-FakeAgent* MultiRowTest::agent_ = nullptr;
 
 const char kRouterTask[] = "Server.Task\tRouter: Idle [12/05/2026 10:00:00 AM]\r\n";
 

@@ -13,25 +13,13 @@
 
 namespace {
 
-char kServer[] = "Velora1/Acme";
-
-class OracleTest : public ::testing::TestWithParam<StatsShape> {
+class OracleTest : public FakeAgentTest, public ::testing::WithParamInterface<StatsShape> {
  protected:
-  static void SetUpTestSuite() { agent_ = new FakeAgent(); }
-  static void TearDownTestSuite() {
-    delete agent_;
-    agent_ = nullptr;
-  }
   void SetUp() override {
-    server_name = kServer;
+    FakeAgentTest::SetUp();
     responsetime = 2;
-    prevTCPIPKBRec = prevTCPIPKBSent = prevSMTPKBRec = prevSMTPKBSent = 0;
   }
-  void TearDown() override { freeStats(); }
-  static FakeAgent* agent_;
 };
-
-FakeAgent* OracleTest::agent_ = nullptr;
 
 TEST_P(OracleTest, FastBuildersMatchTheStraightforwardOnes) {
   for (auto separators : {std::make_pair(',', '.'), std::make_pair('.', ',')}) {

@@ -13,21 +13,12 @@
 
 namespace {
 
-char kServer[] = "Velora1/Acme";
-
-class RowBuilderTest : public ::testing::Test {
+class RowBuilderTest : public FakeAgentTest {
  protected:
-  static void SetUpTestSuite() { agent_ = new FakeAgent(); }
-  static void TearDownTestSuite() {
-    delete agent_;
-    agent_ = nullptr;
-  }
   void SetUp() override {
-    server_name = kServer;
+    FakeAgentTest::SetUp();
     SetSeparators(',', '.');
-    prevTCPIPKBRec = prevTCPIPKBSent = prevSMTPKBRec = prevSMTPKBSent = 0;
   }
-  void TearDown() override { freeStats(); }
 
   // Builds `group` for a fresh request and returns the rows the agent got.
   Rows Build(const char* group) {
@@ -36,11 +27,7 @@ class RowBuilderTest : public ::testing::Test {
       Parse_Velora_Data(id, t->groupName, t->values, t->columnCount, t->keywords, t->columns);
     });
   }
-
-  static FakeAgent* agent_;
 };
-
-FakeAgent* RowBuilderTest::agent_ = nullptr;
 
 TEST_F(RowBuilderTest, ColumnsComeFromTheirKeywordsAfterTheSection) {
   InstallSnapshot(
