@@ -75,7 +75,7 @@ bool containsO(const char* name) {
   return strstr(name, "O=") != nullptr || strstr(name, "o=") != nullptr;
 }
 
-// Reads the required and optional texts (step 4).  False: a required value
+// Reads the required and optional texts.  False: a required value
 // is absent; the line naming it has been written.
 bool readEnvironment() {
   struct Required {
@@ -125,7 +125,7 @@ bool readEnvironment() {
 }
 
 // Initialises the server runtime with the transaction log switched off
-// around it (step 5).
+// around it.
 bool initRuntime(int argc, char** argv) {
   VeloraTransLogChecker::setupEnv(vaxelinipath, halcyon_home, binArch);
   QVD_ALWAYS("VxInitRuntime: initing the Velora and Vaxel runtime system");
@@ -141,7 +141,7 @@ bool initRuntime(int argc, char** argv) {
   return true;
 }
 
-// Settles the canonical and abbreviated names (step 6).  False: the server
+// Settles the canonical and abbreviated names.  False: the server
 // rejected the name; the runtime is already terminated.
 bool settleNames() {
   server_name_abbr = server_name;
@@ -182,7 +182,7 @@ bool settleNames() {
   return true;
 }
 
-// The number of dispatch-loop passes between availability checks (step 7).
+// The number of dispatch-loop passes between availability checks.
 int readPingInterval() {
   int interval = kDefaultPingInterval;
   const char* text = envText("QVD_PING_INTERVAL");
@@ -206,7 +206,7 @@ int readPingInterval() {
   return interval;
 }
 
-// Sets qvd_check_db_interval (step 8).  False: an invalid value; the
+// Sets qvd_check_db_interval.  False: an invalid value; the
 // runtime is already terminated.
 bool readCheckDbInterval() {
   qvd_check_db_interval = 0;
@@ -243,7 +243,7 @@ bool readCheckDbInterval() {
   return true;
 }
 
-// The database check configuration (step 9), when the check is on.
+// The database check configuration, when the check is on.
 // False: start-up stops; the runtime is already terminated.
 bool readCheckDbConfiguration() {
   if (qvd_check_db_interval == 0) return true;
@@ -292,7 +292,7 @@ void buildStatusFileName() {
   QVD_ALWAYS("statusFileName: %s", statusFileName);
 }
 
-// The add-in settings (step 13).  False: an invalid port; the runtime is
+// The add-in settings.  False: an invalid port; the runtime is
 // already terminated.
 bool readAddInSettings() {
   mvPort = envText("QVD_MVPORT");
@@ -319,7 +319,7 @@ bool readAddInSettings() {
   return true;
 }
 
-// The agent port (step 14).  False: absent or invalid; the runtime is
+// The agent port.  False: absent or invalid; the runtime is
 // already terminated.
 bool readAgentPort() {
   port_number = envText("CP_PORT");
@@ -349,7 +349,7 @@ bool groupWanted(const QvdTableDescriptor& table) {
   return false;
 }
 
-// Connects to the agent and registers the groups (steps 15 to 17).  False:
+// Connects to the agent and registers the groups.  False:
 // start-up stops; the runtime is terminated, the connection closed.
 bool connectAndRegister() {
   QVD_ALWAYS("cp_OpenConnection for Velora Server: %s on port: %s", server_name, port_number);
@@ -389,7 +389,7 @@ void separatorText(const char (&field)[5], char (&out)[6]) {
   out[5] = '\0';
 }
 
-// Builds the server information block (step 21).  False: no memory.
+// Builds the server information block.  False: no memory.
 bool buildServerInfoBlock(const char* programName) {
   if (GLOBAL_ServerInfoBlock != nullptr) return true;
   auto* block = static_cast<_ServerInfoBlock*>(calloc(1, sizeof(_ServerInfoBlock)));
