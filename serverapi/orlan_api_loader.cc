@@ -36,7 +36,6 @@ namespace {
 bool AllEntryPointsIn(void* handle, const char* where) {
   bool complete = true;
   for (const char* name : kOrlanAPINames) {
-    dlerror();  // clear a stale error so a null symbol value is told apart
     if (dlsym(handle, name) == nullptr) {
       QVD_ERROR("Orlan C API %s is missing from %s.", name, where);
       complete = false;
