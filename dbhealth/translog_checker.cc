@@ -50,6 +50,12 @@ void EndSequence() {
   if (held) g_sequence_mu.unlock();
 }
 
+// Ends a disable-enable sequence: the file lock first, then the sequence.
+void Release(FileLock& lock) {
+  lock.unlock();
+  EndSequence();
+}
+
 const char kTransLogKey[] = "TRANSLOG_STATUS";
 const char kPreviousKey[] = "PREVIOUS_TRANSLOG_STATUS";
 
@@ -95,8 +101,7 @@ int VeloraTransLogChecker::checkAndDisableTransLog() {
   if (rc != 0) {
     m_isChanged = 0;
     QVD_ALWAYS("Error: can not load vaxel.ini");
-    m_fileLock.unlock();
-    EndSequence();
+    Release(m_fileLock);
     return rc;
   }
   QVD_ALWAYS("vaxel.ini is loaded successfully.");
@@ -106,8 +111,7 @@ int VeloraTransLogChecker::checkAndDisableTransLog() {
   if (rc != 0 && rc != 561) {
     QVD_ALWAYS("Error: failed to get the value of %s in vaxel.ini.", kTransLogKey);
     m_isChanged = 0;
-    m_fileLock.unlock();
-    EndSequence();
+    Release(m_fileLock);
     return rc;
   }
   if (rc == 561 || value != '1') {
@@ -127,8 +131,7 @@ int VeloraTransLogChecker::checkAndDisableTransLog() {
   if (rc != 0) {
     QVD_ALWAYS("Error: failed to copy vaxel.ini to %s.", m_backupFile);
     m_isChanged = 0;
-    m_fileLock.unlock();
-    EndSequence();
+    Release(m_fileLock);
     return rc;
   }
   QVD_ALWAYS("Copied vaxel.ini to %s successfully.", m_backupFile);
@@ -150,8 +153,7 @@ int VeloraTransLogChecker::checkAndDisableTransLog() {
     QVD_ALWAYS("Error: failed to set the value of %s.", failed_key);
     m_isChanged = 0;
     deleteBackupFile();
-    m_fileLock.unlock();
-    EndSequence();
+    Release(m_fileLock);
     return rc;
   }
   QVD_ALWAYS("TRANSLOG_STATUS is set to %c, and PREVIOUS_TRANSLOG_STATUS is set to %c.", '0',
@@ -167,8 +169,7 @@ int VeloraTransLogChecker::checkAndDisableTransLog() {
     } else {
       deleteBackupFile();
     }
-    m_fileLock.unlock();
-    EndSequence();
+    Release(m_fileLock);
     return rc;
   }
   QVD_ALWAYS("Transaction log is disabled successfully in vaxel.ini.");
@@ -178,8 +179,7 @@ int VeloraTransLogChecker::checkAndDisableTransLog() {
 
 int VeloraTransLogChecker::checkAndEnableTransLog() {
   if (!m_isChanged) {
-    m_fileLock.unlock();
-    EndSequence();
+    Release(m_fileLock);
     return 0;
   }
   VaxelIniEditor editor(m_vaxelIniFileName);
@@ -187,8 +187,7 @@ int VeloraTransLogChecker::checkAndEnableTransLog() {
   if (rc != 0) {
     QVD_ALWAYS("Error: can not load vaxel.ini. Please refer to backup file %s to restore it.",
                m_backupFile);
-    m_fileLock.unlock();
-    EndSequence();
+    Release(m_fileLock);
     return rc;
   }
   QVD_ALWAYS("vaxel.ini is loaded successfully.");
@@ -203,16 +202,14 @@ int VeloraTransLogChecker::checkAndEnableTransLog() {
   if (rc != 0) {
     QVD_ALWAYS("Error: failed to set the value of %s. Please refer to backup file %s to restore it.",
                failed_key, m_backupFile);
-    m_fileLock.unlock();
-    EndSequence();
+    Release(m_fileLock);
     return rc;
   }
   rc = editor.saveFile();
   if (rc != 0) {
     QVD_ALWAYS("Error: failed to save vaxel.ini. Please refer to backup file %s to restore it.",
                m_backupFile);
-    m_fileLock.unlock();
-    EndSequence();
+    Release(m_fileLock);
     return rc;
   }
   QVD_ALWAYS(
@@ -221,7 +218,6 @@ int VeloraTransLogChecker::checkAndEnableTransLog() {
       m_transLogStatus, m_preTransLogStatus);
   m_isChanged = 0;
   deleteBackupFile();
-  m_fileLock.unlock();
-  EndSequence();
+  Release(m_fileLock);
   return 0;
 }
