@@ -28,10 +28,6 @@ HashEntry** NewBuckets(int32_t capacity) {
   return static_cast<HashEntry**>(p);
 }
 
-}  // namespace
-
-namespace {
-
 // The byte counts as signed: 0xE9 adds -23, not 233.
 inline uint32_t Byte(const char* p) { return static_cast<uint32_t>(static_cast<int32_t>(static_cast<signed char>(*p))); }
 
