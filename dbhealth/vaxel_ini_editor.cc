@@ -133,10 +133,9 @@ int VaxelIniEditor::saveFile(const char* name) {
     return 504;
   }
   // Make the rename itself durable.
-  std::string dir = target.substr(0, target.find_last_of('/') == std::string::npos
-                                         ? 0
-                                         : target.find_last_of('/'));
-  int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  size_t slash = target.find_last_of('/');
+  std::string dir = slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
+  int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dfd >= 0) {
     ::fsync(dfd);
     ::close(dfd);
