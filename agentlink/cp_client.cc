@@ -498,10 +498,12 @@ void cp_FreeRequest(CpRequest* request) {
 int cp_SetAttributeValues(const char** values, int count, const char* id) {
   CallGate gate(REG_COMPLETE_STATE, Refusal::kTraced);
   if (!gate.entered()) return CP_ERR_STATE;
-  AGPTR* ag = LookupDataId(id);
+  // The id is checked again under the group's lock, so rows never start an
+  // answer for an id that another thread has just sent.
+  std::unique_lock<std::mutex> hold;
+  AGPTR* ag = LockDataId(id, &hold);
   if (ag == nullptr) return CP_ERR_ID;
   if (count < 0) count = 0;
-  std::lock_guard<std::mutex> hold(ag->mutex);
   PWX::String* buf = ag->buffer;
   if (buf->capacity() == 0) {
     StdoutNote("KxT cp_SetAttributeValues no memory in string buffer1\n");
