@@ -24,7 +24,16 @@ void FileLock::init(const char* file_name) {
 
 int FileLock::lock() {
   const char* name = file_name_ ? file_name_ : "";
+  // Already held by this object: closing the descriptor would drop the lock
+  // and opening another would leak it, so the lock simply stays.
+  if (file_descriptor_ != 0) return 0;
   int fd = ::open(name, O_RDWR | O_CLOEXEC);
+  if (fd == 0) {
+    // Descriptor 0 means "none held" here; move the file off it.
+    int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    ::close(fd);
+    fd = moved;
+  }
   if (fd < 0) {
     QVD_ALWAYS("Error: failed to open file %s, and error code is %d.", name, fd);
     locked_ = false;

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "dbhealth/file_lock.h"
 #include "dbhealth/vaxel_ini_editor.h"
 #include "framework/trace.h"
 
@@ -257,6 +258,49 @@ TEST_F(TransLogTest, ProcessesOfOneInstallationAreSerialised) {
   EXPECT_EQ(seq[0].substr(5), seq[1].substr(3));
   EXPECT_EQ(seq[2].substr(5), seq[3].substr(3));
   EXPECT_EQ("TRANSLOG_STATUS=1\nPREVIOUS_TRANSLOG_STATUS=1\n", ReadFile(ini()));
+}
+
+// Whether another process could take the write lock on `path` now.
+bool OtherProcessCanLock(const char* path) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    int other = open(path, O_RDWR);
+    struct flock fl = {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    _exit(fcntl(other, F_SETLK, &fl) == 0 ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST(FileLock, LockOnDescriptorZeroIsReleased) {
+  char tmpl[] = "/tmp/qvd_lock_XXXXXX";
+  int fd = mkstemp(tmpl);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  // With descriptor 0 free the lock file lands on it, and 0 means "none".
+  int saved_stdin = dup(0);
+  close(0);
+  {
+    FileLock lock;
+    lock.init(tmpl);
+    EXPECT_EQ(0, lock.lock());
+    EXPECT_FALSE(OtherProcessCanLock(tmpl));
+    EXPECT_EQ(0, lock.unlock());
+    EXPECT_TRUE(OtherProcessCanLock(tmpl));
+
+    // Locking twice keeps the one lock; one unlock releases it.
+    EXPECT_EQ(0, lock.lock());
+    EXPECT_EQ(0, lock.lock());
+    EXPECT_TRUE(lock.locked());
+    EXPECT_EQ(0, lock.unlock());
+    EXPECT_TRUE(OtherProcessCanLock(tmpl));
+  }
+  dup2(saved_stdin, 0);
+  close(saved_stdin);
+  unlink(tmpl);
 }
 
 TEST(VaxelIniEditor, ReadsAndWritesSingleCharacterValues) {
