@@ -15,7 +15,7 @@
 #include "stats/catalogue.h"
 #include "stats/fake_agent_testutil.h"
 #include "stats/snapshot.h"
-#include "stats/trace_capture_testutil.h"
+#include "framework/trace_capture.h"
 
 namespace {
 
@@ -72,19 +72,19 @@ TEST_F(MultiRowTest, TaskDurationInEveryDateOrder) {
   };
   for (const auto& c : cases) {
     Server(c.order, c.now);
-    StatsTraceStart("stats=detail");
+    TraceCaptureStart("stats=detail");
     InstallSnapshot(kRouterTask);
     Rows rows = Tasks();
     ASSERT_EQ(1u, rows.size()) << c.order;
     EXPECT_EQ((Row{"Velora1/Acme", "Router", " Idle [12/05/2026 10:00:00 AM]", "2"}), rows[0])
         << c.order;
-    auto lines = StatsTraceLines("stats/multirow");
-    EXPECT_TRUE(HasLine(lines, "task time = 12/05/2026 10:00:00 AM")) << c.order;
+    auto lines = TraceCaptureLines("stats/multirow");
+    EXPECT_TRUE(TraceCaptureHas(lines, "task time = 12/05/2026 10:00:00 AM")) << c.order;
     if (c.localised != nullptr) {
-      EXPECT_TRUE(HasLine(lines, std::string("task time localized: ") + c.localised)) << c.order;
+      EXPECT_TRUE(TraceCaptureHas(lines, std::string("task time localized: ") + c.localised)) << c.order;
     }
   }
-  StatsTraceStart("error");
+  TraceCaptureStart("error");
 }
 
 TEST_F(MultiRowTest, TasksWithoutDateOrColonStillGetARow) {

@@ -9,7 +9,7 @@
 #include "stats/catalogue.h"
 #include "stats/fake_agent_testutil.h"
 #include "stats/snapshot.h"
-#include "stats/trace_capture_testutil.h"
+#include "framework/trace_capture.h"
 
 namespace {
 
@@ -56,17 +56,17 @@ TEST_F(RowBuilderTest, ColumnsComeFromTheirKeywordsAfterTheSection) {
 }
 
 TEST_F(RowBuilderTest, NoRowWithoutSectionOrStatistics) {
-  StatsTraceStart("stats=detail");
+  TraceCaptureStart("stats=detail");
   InstallSnapshot("server.users\t12\n");
   EXPECT_TRUE(Build("Velora_LDAP").empty());
   EXPECT_EQ(nullptr, Velora_LDAP[0]);  // still fresh: the next request tries again
-  EXPECT_TRUE(HasLine(StatsTraceLines("stats/"), "No keyword(ldap.) found for Velora_LDAP"));
+  EXPECT_TRUE(TraceCaptureHas(TraceCaptureLines("stats/"), "No keyword(ldap.) found for Velora_LDAP"));
 
   InstallSnapshot("ldap.unknown\tx\n");
   EXPECT_TRUE(Build("Velora_LDAP").empty());
   EXPECT_EQ(nullptr, Velora_LDAP[0]);
-  EXPECT_TRUE(HasLine(StatsTraceLines("stats/"), "No data results for Velora_LDAP"));
-  StatsTraceStart("error");
+  EXPECT_TRUE(TraceCaptureHas(TraceCaptureLines("stats/"), "No data results for Velora_LDAP"));
+  TraceCaptureStart("error");
 }
 
 TEST_F(RowBuilderTest, SlotsNeverKeepValuesOfAnOlderSnapshot) {
@@ -152,15 +152,15 @@ TEST_F(RowBuilderTest, TwinGroupsNormaliseSharedValuesOnce) {
 }
 
 TEST_F(RowBuilderTest, RowIsTracedColumnByColumn) {
-  StatsTraceStart("stats=detail");
+  TraceCaptureStart("stats=detail");
   InstallSnapshot("agent.daily.scheduledruns\t4\n");
   Build("Velora_Agent");
-  std::vector<std::string> lines = StatsTraceLines("stats/rows");
-  EXPECT_TRUE(HasLine(lines, "Data results for Velora_Agent: "));
-  EXPECT_TRUE(HasLine(lines, "Server_Name[0]=Velora1/Acme agent.daily."));
-  EXPECT_TRUE(HasLine(lines, "Daily_Scheduled_Runs[3]=4 agent.daily.scheduledruns\t"));
-  EXPECT_TRUE(HasLine(lines, "Daily_Access_Denials[1]=NULL agent.daily.accessdenials\t"));
-  StatsTraceStart("error");
+  std::vector<std::string> lines = TraceCaptureLines("stats/rows");
+  EXPECT_TRUE(TraceCaptureHas(lines, "Data results for Velora_Agent: "));
+  EXPECT_TRUE(TraceCaptureHas(lines, "Server_Name[0]=Velora1/Acme agent.daily."));
+  EXPECT_TRUE(TraceCaptureHas(lines, "Daily_Scheduled_Runs[3]=4 agent.daily.scheduledruns\t"));
+  EXPECT_TRUE(TraceCaptureHas(lines, "Daily_Access_Denials[1]=NULL agent.daily.accessdenials\t"));
+  TraceCaptureStart("error");
 }
 
 }  // namespace

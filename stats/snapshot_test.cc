@@ -14,7 +14,7 @@
 #include "gtest/gtest.h"
 #include "sim/vaxel_sim.h"
 #include "stats/catalogue.h"
-#include "stats/trace_capture_testutil.h"
+#include "framework/trace_capture.h"
 
 namespace {
 
@@ -29,7 +29,7 @@ class SnapshotTest : public ::testing::Test {
     setenv("VAXEL_SIM_DIR", dir_.c_str(), 1);
     vaxelsim_reset();
     server_name = kServer;
-    StatsTraceStart("error");
+    TraceCaptureStart("error");
   }
   void TearDown() override {
     freeStats();
@@ -76,13 +76,13 @@ TEST_F(SnapshotTest, NamesAreLoweredAndValuesKeepTheirCase) {
 
 TEST_F(SnapshotTest, DetailTracingDumpsTheSnapshot) {
   Write("stats.txt", "Server.Users\t12\n");
-  StatsTraceStart("stats=detail");
+  TraceCaptureStart("stats=detail");
   ASSERT_EQ(0, queryStats());
-  auto lines = StatsTraceLines("stats/snapshot");
-  EXPECT_TRUE(HasLine(lines, "queryStats calling VxGetServerStats"));
-  EXPECT_TRUE(HasLine(lines, "###################Start statistics for Server Name:Velora1/Acme"));
-  EXPECT_TRUE(HasLine(lines, "server.users\t12"));
-  EXPECT_TRUE(HasLine(lines, "^^^^^^^^^^^^^^^^^^^End statistics for Server Name:Velora1/Acme"));
+  auto lines = TraceCaptureLines("stats/snapshot");
+  EXPECT_TRUE(TraceCaptureHas(lines, "queryStats calling VxGetServerStats"));
+  EXPECT_TRUE(TraceCaptureHas(lines, "###################Start statistics for Server Name:Velora1/Acme"));
+  EXPECT_TRUE(TraceCaptureHas(lines, "server.users\t12"));
+  EXPECT_TRUE(TraceCaptureHas(lines, "^^^^^^^^^^^^^^^^^^^End statistics for Server Name:Velora1/Acme"));
 }
 
 TEST_F(SnapshotTest, FailuresLeaveNoSnapshotAndNoHandle) {
@@ -91,12 +91,12 @@ TEST_F(SnapshotTest, FailuresLeaveNoSnapshotAndNoHandle) {
 
   // The server refuses: its status comes back, with its message.
   Write("server.json", R"({"faults": {"VxGetServerStats": 549}})");
-  StatsTraceStart("stats=error");
+  TraceCaptureStart("stats=error");
   EXPECT_EQ(549, queryStats());
   EXPECT_EQ(nullptr, pStatBuffer);
   EXPECT_EQ(0u, dwStatBufferLen);
   EXPECT_EQ(nullptr, pMvStats);
-  auto lines = StatsTraceLines("stats/snapshot");
+  auto lines = TraceCaptureLines("stats/snapshot");
   ASSERT_EQ(1u, lines.size());
   EXPECT_EQ(0u, lines[0].find("VxGetServerStats failed on server:Velora1/Acme with rc:549, Message:"))
       << lines[0];
@@ -108,7 +108,7 @@ TEST_F(SnapshotTest, FailuresLeaveNoSnapshotAndNoHandle) {
   Write("stats.txt", "");
   EXPECT_EQ(1, queryStats());
   EXPECT_EQ(nullptr, pStatBuffer);
-  EXPECT_TRUE(HasLine(StatsTraceLines("stats/snapshot"),
+  EXPECT_TRUE(TraceCaptureHas(TraceCaptureLines("stats/snapshot"),
                       "Velora1/Acme unable to get the statistic hStatBuffer"));
 
   // The block cannot be reached: the handle is still released.
@@ -117,7 +117,7 @@ TEST_F(SnapshotTest, FailuresLeaveNoSnapshotAndNoHandle) {
   EXPECT_EQ(1, queryStats());
   EXPECT_EQ(nullptr, pStatBuffer);
   EXPECT_EQ(0u, vaxelsim_memory_handles_held());
-  EXPECT_EQ(1u, StatsTraceLines("stats/snapshot").size());
+  EXPECT_EQ(1u, TraceCaptureLines("stats/snapshot").size());
 }
 
 TEST_F(SnapshotTest, InstalledTextIsTreatedLikeAFetchedOne) {
