@@ -432,14 +432,16 @@ void* waitForRequest(void*) {
                  request->type, table ? table->groupName : "(unknown)", request->id);
       LockGet(&outstandingReqHashLock);
       QVD_DETAIL("cp_WaitForRequest saving request in hash table using id=%s", request->id);
-      bool stored = !outstandingRequests->contains(request->id) &&
-                    outstandingRequests->put(request->id, request);
+      bool duplicate = outstandingRequests->contains(request->id);
+      bool stored = !duplicate && outstandingRequests->put(request->id, request);
       LockRelease(&outstandingReqHashLock);
       if (!stored) {
-        // The id is already filed (the agent reused it before the answer)
-        // or the table is out of memory: keeping the request would orphan
-        // the filed one or leak this one.
+        // The id is already filed (the agent link skips reused ids, so this
+        // is a safeguard) or the table is out of memory: keeping the
+        // request would orphan the filed one or leak this one.  Only in the
+        // second case is the id this request's to release.
         QVD_ERROR("request id=%s could not be filed; dropped", request->id);
+        if (!duplicate) cp_DropRequest(request->id);
         cp_FreeRequest(request);
         continue;
       }
