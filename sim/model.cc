@@ -274,7 +274,12 @@ bool Model::Parse(const std::string& text, ModelData* m, std::vector<std::string
       }
     }
   }
-  m->db = ParseDbModel(doc, m->Style(), problems);
+  TimeContext tc;
+  tc.style = m->Style();
+  tc.now = m->clock == ModelData::Clock::kFixed    ? m->fixedTicks
+           : m->clock == ModelData::Clock::kOffset ? RealNowTicks() + m->offsetSeconds * kTicksPerSecond
+                                                   : RealNowTicks();
+  m->db = ParseDbModel(doc, tc, problems);
   return true;
 }
 
