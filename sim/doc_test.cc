@@ -348,3 +348,36 @@ TEST(Documents, TimesRelativeToTheModelsClock) {
 }
 
 }  // namespace
+
+namespace {
+
+struct ChangeDuringSearch {
+  TempModel* model;
+  VxDbHandle db;
+  std::vector<VxStatus> opens;
+};
+
+VxStatus ChangeModelThenOpen(void* ctx, const VxSearchMatch* match, const void*) {
+  auto* c = static_cast<ChangeDuringSearch*>(ctx);
+  if (c->opens.empty())
+    c->model->Write("server.json", std::string(kModel).insert(1, "\"faults\": {\"VxDocOpen\": 4000},"));
+  VxDocHandle doc = 0;
+  c->opens.push_back(VxDocOpen(c->db, match->NoteId, 0, &doc));
+  if (doc != 0) VxDocClose(doc);
+  return 0;
+}
+
+TEST(Documents, CallsDuringASearchUseTheModelTheSearchBeganWith) {
+  TempModel model;
+  model.Write("server.json", kModel);
+  ChangeDuringSearch c{&model, 0, {}};
+  ASSERT_EQ(0, VxDbOpen("srv1!!log.vdb", &c.db));
+  ASSERT_EQ(0, VxDbSearch(c.db, 0, nullptr, 0, 1, nullptr, ChangeModelThenOpen, &c, nullptr));
+  EXPECT_EQ((std::vector<VxStatus>{0, 0, 0, 0}), c.opens);
+  VxDocHandle doc = 0;
+  EXPECT_EQ(4000, VxDocOpen(c.db, 4097, 0, &doc));  // the change counts after the search
+  VxDbClose(c.db);
+  EXPECT_EQ(0u, vaxelsim_handles_held());
+}
+
+}  // namespace
