@@ -337,8 +337,11 @@ TEST(Documents, TimesRelativeToTheModelsClock) {
   uint16_t type;
   VxValueRef v;
   uint32_t len;
-  ASSERT_EQ(0, VxItemInfo(doc, "E", 1, nullptr, &type, &v, &len));
   char buf[128];
+  ASSERT_EQ(0, VxItemInfo(doc, "T", 1, nullptr, &type, &v, &len));
+  VxItemValueToText(type, v, len, buf, sizeof buf, ';');
+  EXPECT_STREQ("08/12/2026 08:00:05 AM", buf);  // in the model's date order
+  ASSERT_EQ(0, VxItemInfo(doc, "E", 1, nullptr, &type, &v, &len));
   VxItemValueToText(type, v, len, buf, sizeof buf, '|');
   EXPECT_STREQ("01/12/2026 09:00:01 AM Starting|x 06/12/2026 12:00:00 AM {{todayX}}", buf);
   EXPECT_EQ(22, VxItemGetText(doc, "B", buf, sizeof buf));
