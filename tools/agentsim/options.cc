@@ -58,6 +58,8 @@ const char* UsageText() {
          "  --end shutdown|close|wait|kill  --wait-exit SEC  --timeout SEC  --columns FILE\n"
          "  --format table|raw|json  --show-sent  --output FILE\n"
          "  --bench  --bench-requests N  --bench-bursts N  --bench-group GROUP  --bench-unanswered N\n"
+         "  --soak SEC  --soak-interval SEC  --soak-model DIR  --soak-change SEC  --soak-feed FILE\n"
+         "  --soak-event-every SEC  --soak-relay-kill SEC  --soak-call-log FILE  --soak-pause SEC\n"
          "See tools/agentsim/README.md for the script language and the output formats.\n";
 }
 
@@ -97,7 +99,9 @@ bool ParseOptions(int argc, const char* const* argv, Options* opts, std::string*
           "--port", "--port-file", "--env", "--env-file", "--unset", "--collector-output",
           "--accept-timeout", "--expect-status", "--script", "-e", "--do", "--request", "--task", "--end",
           "--wait-exit", "--timeout", "--columns", "--format", "--output", "--bench-requests",
-          "--bench-bursts", "--bench-group", "--bench-unanswered"};
+          "--bench-bursts", "--bench-group", "--bench-unanswered", "--soak", "--soak-interval", "--soak-model",
+          "--soak-change", "--soak-feed", "--soak-event-every", "--soak-relay-kill", "--soak-call-log",
+          "--soak-pause"};
       bool valued = false;
       for (const char* k : kValued) valued = valued || arg == k;
       if (!valued) {
@@ -174,6 +178,26 @@ bool ParseOptions(int argc, const char* const* argv, Options* opts, std::string*
       if (!ToLong(value, 1, 1000000, &opts->benchBursts)) return *error = "bad count " + value, false;
     } else if (arg == "--bench-unanswered") {
       if (!ToLong(value, 0, 100000000, &opts->benchUnanswered)) return *error = "bad count " + value, false;
+    } else if (arg == "--soak") {
+      if (!ParseSeconds(value, &opts->soakSeconds) || opts->soakSeconds <= 0)
+        return *error = "bad seconds " + value, false;
+    } else if (arg == "--soak-interval") {
+      if (!ParseSeconds(value, &opts->soakInterval) || opts->soakInterval <= 0)
+        return *error = "bad seconds " + value, false;
+    } else if (arg == "--soak-change") {
+      if (!ParseSeconds(value, &opts->soakChange)) return *error = "bad seconds " + value, false;
+    } else if (arg == "--soak-event-every") {
+      if (!ParseSeconds(value, &opts->soakEventEvery)) return *error = "bad seconds " + value, false;
+    } else if (arg == "--soak-relay-kill") {
+      if (!ParseSeconds(value, &opts->soakRelayKill)) return *error = "bad seconds " + value, false;
+    } else if (arg == "--soak-pause") {
+      if (!ParseSeconds(value, &opts->soakPause)) return *error = "bad seconds " + value, false;
+    } else if (arg == "--soak-model") {
+      opts->soakModel = value;
+    } else if (arg == "--soak-feed") {
+      opts->soakFeed = value;
+    } else if (arg == "--soak-call-log") {
+      opts->soakCallLog = value;
     } else if (arg == "--bench-group") {
       opts->benchGroups.push_back(value);
     } else {

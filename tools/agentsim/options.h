@@ -38,6 +38,15 @@ struct Options {
   long benchBursts = 100;
   std::vector<std::string> benchGroups;
   long benchUnanswered = 0;  // requests that get no answer (MV_Server), after the bursts
+  double soakSeconds = 0;  // 0: no soak
+  double soakInterval = 60;
+  std::string soakModel;    // model directory the soak changes (a copy)
+  double soakChange = 20;   // seconds between model changes
+  std::string soakFeed;     // relay feed file (default: the collector's QVD_MVEVENT_FILE)
+  double soakEventEvery = 0.5;
+  double soakRelayKill = 120;  // seconds between kills of the relay; 0: never
+  std::string soakCallLog;  // simulator call log (default: the collector's VAXEL_SIM_LOG)
+  double soakPause = 0.1;   // pause between rounds
   std::vector<std::string> command;  // after "--"
   bool help = false;
 };

@@ -279,6 +279,18 @@ void Reporter::Bench(const nlohmann::json& figures, const std::string& text) {
   }
 }
 
+void Reporter::Soak(const nlohmann::json& figures, const std::string& text) {
+  if (format_ == Format::kJson) {
+    nlohmann::json obj = figures;
+    obj["type"] = "soak";
+    Json(obj);
+  } else if (format_ == Format::kRaw) {
+    fprintf(stderr, "%s\n", text.c_str());  // standard output carries only the collector's lines
+  } else {
+    Line(text);
+  }
+}
+
 void Reporter::Summary(const Session& session, size_t expectFailures, std::optional<int> collectorStatus) {
   std::vector<std::string> unanswered = session.AwaitedIds();
   if (format_ == Format::kJson) {

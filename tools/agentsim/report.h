@@ -44,6 +44,9 @@ class Reporter {
   // The collector ended: exit status, or the signal that ended it.
   void Exit(std::optional<int> status, std::optional<int> signal, bool killed);
   void Bench(const nlohmann::json& figures, const std::string& text);
+  // One reading of the soak: `figures` as a JSON object of type "soak",
+  // else `text`.
+  void Soak(const nlohmann::json& figures, const std::string& text);
   void Summary(const Session& session, size_t expectFailures, std::optional<int> collectorStatus);
 
   Format format() const { return format_; }

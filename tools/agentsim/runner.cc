@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "tools/agentsim/bench.h"
+#include "tools/agentsim/soak.h"
 
 namespace agentsim {
 
@@ -476,7 +477,7 @@ int Runner::Run() {
   // A collector that ends before connecting is what a start-up failure
   // looks like; it is a failure of the session only when the script needs
   // the conversation.
-  bool needsConnection = opts_.bench;
+  bool needsConnection = opts_.bench || opts_.soakSeconds > 0;
   for (const ScriptCommand& c : opts_.script)
     needsConnection = needsConnection || SendsSomething(c) || c.verb == "registration" || c.verb == "expect" ||
                       c.verb == "expect-event";
@@ -490,12 +491,14 @@ int Runner::Run() {
     bool scriptOk = true;
     if (opts_.bench) {
       scriptOk = RunBenchmark(this, opts_, reporter_);
+    } else if (opts_.soakSeconds > 0) {
+      scriptOk = RunSoak(this, opts_, reporter_);
     } else {
       scriptOk = RunScript();
     }
     (void)scriptOk;
     // Without a script, still show the registration before ending.
-    if (opts_.script.empty() && !opts_.bench && !AwaitRegistration(-1) && connected())
+    if (opts_.script.empty() && !opts_.bench && opts_.soakSeconds <= 0 && !AwaitRegistration(-1) && connected())
       ExpectFailed("no registration from the collector");
   }
   EndSession();
