@@ -12,7 +12,8 @@
 
 namespace vaxelsim {
 
-using nlohmann::json;
+// Ordered: documents keep their items in the order the file writes them.
+using json = nlohmann::ordered_json;
 
 FileStamp FileStamp::Of(const std::string& path) {
   FileStamp s;
@@ -273,6 +274,7 @@ bool Model::Parse(const std::string& text, ModelData* m, std::vector<std::string
       }
     }
   }
+  m->db = ParseDbModel(doc, m->Style(), problems);
   return true;
 }
 
