@@ -212,6 +212,7 @@ VxStatus VxDbSearch(VxDbHandle db, VxFormulaHandle formula, const char* viewTitl
   // The callbacks call other entry points: they run without the lock, on
   // the model the database was opened on, which never changes.
   call.lock.unlock();
+  vaxelsim::CallbackScope scope;
   VxStatus rc = 0;
   unsigned long matches = 0;
   VxSearchMatch match;

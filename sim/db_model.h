@@ -97,11 +97,21 @@ struct DbModel {
 // directory and trailing "/" removed.
 std::string RelativePath(const char* path, const std::string& dataDirectory);
 
+// How the model's times are read: in the model's date order, and "today"
+// by the model's clock (see ParseDbModel).
+struct TimeContext {
+  TextStyle style;
+  int64_t now = 0;
+};
+
 // Reads "databases" and "directory" of a server.json document.  Times are
-// read in `style`'s date order.  Problems are appended to `problems`; a
+// read in the date order of `tc.style`; a time may also be written
+// "today-N 08:00:05 AM" (N days before the day of `tc.now`; "today",
+// "today+N" likewise), and texts may hold "{{today-N 08:00:05 AM}}", which
+// becomes that time in the model's form.  Problems are appended to `problems`; a
 // wrong entry is left out, the others still count.
 std::shared_ptr<const DbModel> ParseDbModel(const nlohmann::ordered_json& doc,
-                                            const TextStyle& style,
+                                            const TimeContext& tc,
                                             std::vector<std::string>* problems);
 
 }  // namespace vaxelsim

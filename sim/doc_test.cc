@@ -307,3 +307,77 @@ TEST(Views, AListedIdWithoutADocumentIsAnInvalidNote) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Documents, TimesRelativeToTheModelsClock) {
+  TempModel model;
+  model.Write("server.json", R"json({
+    "intl": {"dateOrder": "DMY"},
+    "clock": {"fixed": "07/12/2026 10:00:00 AM"},
+    "databases": {"log.vdb": {"modified": "today-1", "documents": [
+      {"id": 1, "modified": "today-2 11:30 PM",
+       "items": {"T": {"time": "today+1 08:00:05 AM"},
+                 "E": ["{{today-6 09:00:01 AM}} Starting", "x {{today-1}} {{todayX}}"],
+                 "B": "{{today}}"}}]}}})json");
+  VxDbHandle db = 0;
+  VxTimeDate since = TimeAt("06/12/2026 00:00:00"), data;
+  ASSERT_EQ(0, VxDbOpenExtended("srv1!!log.vdb", VX_DBOPEN_MODIFIED_SINCE, 0, &since, &db, &data,
+                                nullptr));
+  EXPECT_EQ(0, VxTimeCompare(&since, &data));
+  VxTimeDate after = TimeAt("05/12/2026 11:30 PM");
+  std::vector<Hit> hits;
+  EXPECT_EQ(0, VxDbSearch(db, 0, nullptr, 0, 1, &after, CollectDoc, &hits, nullptr));
+  EXPECT_EQ(1u, hits.size());
+  VxDocHandle doc = 0;
+  ASSERT_EQ(0, VxDocOpen(db, 1, 0, &doc));
+  VxTimeDate t, expect = TimeAt("08/12/2026 08:00:05 AM");
+  ASSERT_EQ(1, VxItemGetTime(doc, "T", &t));
+  EXPECT_EQ(0, VxTimeCompare(&expect, &t));
+  uint16_t type;
+  VxValueRef v;
+  uint32_t len;
+  ASSERT_EQ(0, VxItemInfo(doc, "E", 1, nullptr, &type, &v, &len));
+  char buf[128];
+  VxItemValueToText(type, v, len, buf, sizeof buf, '|');
+  EXPECT_STREQ("01/12/2026 09:00:01 AM Starting|x 06/12/2026 12:00:00 AM {{todayX}}", buf);
+  EXPECT_EQ(22, VxItemGetText(doc, "B", buf, sizeof buf));
+  EXPECT_STREQ("07/12/2026 12:00:00 AM", buf);
+  VxDocClose(doc);
+  VxDbClose(db);
+}
+
+}  // namespace
+
+namespace {
+
+struct ChangeDuringSearch {
+  TempModel* model;
+  VxDbHandle db;
+  std::vector<VxStatus> opens;
+};
+
+VxStatus ChangeModelThenOpen(void* ctx, const VxSearchMatch* match, const void*) {
+  auto* c = static_cast<ChangeDuringSearch*>(ctx);
+  if (c->opens.empty())
+    c->model->Write("server.json", std::string(kModel).insert(1, "\"faults\": {\"VxDocOpen\": 4000},"));
+  VxDocHandle doc = 0;
+  c->opens.push_back(VxDocOpen(c->db, match->NoteId, 0, &doc));
+  if (doc != 0) VxDocClose(doc);
+  return 0;
+}
+
+TEST(Documents, CallsDuringASearchUseTheModelTheSearchBeganWith) {
+  TempModel model;
+  model.Write("server.json", kModel);
+  ChangeDuringSearch c{&model, 0, {}};
+  ASSERT_EQ(0, VxDbOpen("srv1!!log.vdb", &c.db));
+  ASSERT_EQ(0, VxDbSearch(c.db, 0, nullptr, 0, 1, nullptr, ChangeModelThenOpen, &c, nullptr));
+  EXPECT_EQ((std::vector<VxStatus>{0, 0, 0, 0}), c.opens);
+  VxDocHandle doc = 0;
+  EXPECT_EQ(4000, VxDocOpen(c.db, 4097, 0, &doc));  // the change counts after the search
+  VxDbClose(c.db);
+  EXPECT_EQ(0u, vaxelsim_handles_held());
+}
+
+}  // namespace
