@@ -177,9 +177,13 @@ int VaxelApiUtil::getDatabaseStatus(const char* server, const char* path, int* s
         break;
       }
       OpenDb failover;
+      VxStatus repairStatus = status;
       status = QVD_VxDbOpenExtended(net, VX_DBOPEN_CLUSTER_FAILOVER, 0, nullptr, failover.out(),
                                     nullptr, nullptr);
       if (status == 0) {
+        // The message worth reporting is why the database could not be
+        // opened in place, not the failover open's success.
+        status = repairStatus;
         failoverDecision(failover.get(), server, path, state);
       } else if ((status & 0x3FFF) == VX_ERR_NOACCESS) {
         *state = DB_STATE_NOACCESS;
