@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -406,6 +407,74 @@ TEST(StartNotes, SwitchValuesAndTraceReload) {
       << session.trace;
   EXPECT_TRUE(session.traced("Warning: unknown trace level setting \"nonsense\" in the control file " +
                              control + " ignored"));
+}
+
+}  // namespace
+}  // namespace e2e
+
+namespace e2e {
+namespace {
+
+std::string sourceDir() {
+  const char* dir = getenv("QVD_SOURCE_DIR");
+  return dir != nullptr ? dir : ".";
+}
+
+// NAME=VALUE lines as agentsim --env-file reads them.
+std::map<std::string, std::string> agentsimReading(const std::string& text) {
+  std::map<std::string, std::string> env;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    size_t eq = line.find('=');
+    if (eq != std::string::npos) env[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  return env;
+}
+
+std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+TEST(Examples, EnvironmentFileReadsAlikeForShellAndAgentsim) {
+  Install install;
+  std::string file = sourceDir() + "/examples/qvdclient.env";
+  std::map<std::string, std::string> expected = agentsimReading(readFile(file));
+  ASSERT_TRUE(expected.count("QVD_SERVER"));
+  Outcome shell = runProgram(install, {"-c", "set -a; . \"$0\"; set +a; exec env", file},
+                             {{"PATH", "/usr/bin:/bin"}}, "/bin/sh");
+  ASSERT_EQ(0, shell.status) << shell.err;
+  std::map<std::string, std::string> read = agentsimReading(shell.out);
+  for (const auto& [name, value] : expected) EXPECT_EQ(value, read[name]) << name;
+}
+
+TEST(Examples, StartScriptChecksAndStartsTheCollector) {
+  Install install;
+  // The sample, filled in for this installation, and the start script in
+  // its place in the install tree (where it is also the lock file).
+  std::string text = readFile(sourceDir() + "/examples/qvdclient.env");
+  text = replaceAll(text, "/tmp/qvd-walk/velora", install.iniDir());
+  text = replaceAll(text, "/tmp/qvd-walk/halcyon", install.home());
+  text = replaceAll(text, "/tmp/qvd-walk/model", install.modelDir());
+  text = replaceAll(text, "/tmp/qvd-walk/qvdclient.trace", install.traceFile());
+  std::string envFile = install.root() + "/demo.env";
+  writeText(envFile, text);
+  std::string script = install.binDir() + "/qvdstart.sh";
+  fs::copy_file(sourceDir() + "/examples/qvdstart.sh", script, fs::copy_options::overwrite_existing);
+  fs::create_symlink(fs::canonical(binDir() + "/qvdclient"), install.binDir() + "/qvdclient");
+
+  std::map<std::string, std::string> env = {{"PATH", "/usr/bin:/bin"}};
+  Outcome run = runProgram(install, {script, envFile, "--check"}, env, "/bin/sh");
+  EXPECT_EQ(0, run.status) << run.out << run.err;
+  EXPECT_TRUE(run.has("0 problems, 0 warnings: start-up would get through")) << run.out;
+
+  run = runProgram(install, {"--env-file", envFile, "--request", "Velora_Server", "--", script, envFile},
+                   env, binDir() + "/agentsim");
+  EXPECT_TRUE(run.has("Velora_Server id=1 (1 row")) << run.out << run.err;
+  EXPECT_TRUE(run.has("collector exited with status 30")) << run.out << run.err;
+  EXPECT_NE(std::string::npos, readFile(install.traceFile()).find("Velora Server Name QVD_SERVER(srv1/acme) found"));
 }
 
 }  // namespace
