@@ -418,8 +418,9 @@ std::vector<std::string> TraceConfigProblems() {
                          " ignored; levels are none, error, flow, detail, all or a number, "
                          "optionally per unit as in error,stats=detail");
   }
+  // Only an output already opened can have failed: asking never creates
+  // the trace file, so a process that writes nothing leaves none behind.
   std::lock_guard<std::mutex> lock(g_out_mu);
-  OutFd();
   if (!g_out_problem.empty()) problems.push_back(g_out_problem);
   return problems;
 }

@@ -97,8 +97,8 @@ std::string TraceLevelsInForce();
 
 // What is wrong with the trace configuration in force, one readable text
 // each: every ignored word of the level setting, and a QVD_TRACE_FILE that
-// could not be opened (with the system's reason; lines then go to standard
-// error).  Opens the output when no line has been written yet.
+// could not be opened when a line was last written (with the system's
+// reason; lines then go to standard error).
 std::vector<std::string> TraceConfigProblems();
 
 // The items of a level setting `text` ("error,stats=detial") that the

@@ -53,7 +53,10 @@ TEST_F(TraceSettings, LevelWordsInAnyLetterCaseAndTheIgnoredOnes) {
 
 TEST_F(TraceSettings, TraceFileThatCannotBeOpenedIsNamedWithTheReason) {
   setenv("QVD_TRACE_FILE", "/nonexistent-dir-of-the-test/trace.log", 1);
-  Levels("none");  // nothing written, but the problem is still known
+  Levels("error");
+  EXPECT_TRUE(TraceConfigProblems().empty()) << "not known before a line is written";
+  TraceUnit unit{"core/x"};
+  TracePrintf(&unit, TRACE_ALWAYS, 1, "a line for standard error");
   std::vector<std::string> problems = TraceConfigProblems();
   ASSERT_EQ(1u, problems.size());
   EXPECT_EQ("trace file /nonexistent-dir-of-the-test/trace.log cannot be opened (No such file or "
