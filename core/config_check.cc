@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "core/hooks.h"
 #include "core/startup.h"
 #include "dbhealth/vaxel_ini_editor.h"
 #include "framework/trace.h"
@@ -336,7 +337,16 @@ void checkDbConfiguration(const Settings& env, int interval, Report& r) {
                     "set it to none.");
     } else {
       std::fclose(file);
-      r.ok("QVD_CHECK_DB_VIEW_CONFIG_FILE", views);
+      // Read the way start-up reads it.
+      if (hookParseViewConfigFile(views.c_str()) != 0) {
+        r.problem("QVD_CHECK_DB_VIEW_CONFIG_FILE",
+                  views + " is not a usable database-view configuration file; start-up stops with "
+                          "\"Can not open configuration file " + views + ", exiting...\". Remedy: "
+                          "correct the file (run the collector at detail trace level to see why), or "
+                          "set it to none.");
+      } else {
+        r.ok("QVD_CHECK_DB_VIEW_CONFIG_FILE", views);
+      }
     }
   }
 }
@@ -525,12 +535,15 @@ std::vector<std::string> unknownSettingWarnings(const Settings& env) {
   const std::vector<std::string>& known = knownSettingNames();
   for (const auto& entry : env) {
     const std::string& name = entry.first;
-    if (name.compare(0, 4, "QVD_") != 0) continue;
+    // qvd_server is as much a mistake as QVD_SERVR.
+    if (name.size() < 4 || strncasecmp(name.c_str(), "QVD_", 4) != 0) continue;
     if (std::find(known.begin(), known.end(), name) != known.end()) continue;
+    std::string upper = name;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     std::string best;
     size_t bestDistance = 4;  // suggest only names that are close
     for (const std::string& k : known) {
-      size_t d = distance(name, k);
+      size_t d = distance(upper, k);
       if (d < bestDistance) {
         bestDistance = d;
         best = k;

@@ -45,8 +45,9 @@ std::vector<Finding> checkConfiguration(const Settings& env);
 // 0 when start-up would get through, 1 when it would stop.
 int reportFindings(const std::vector<Finding>& findings, FILE* out);
 
-// Warnings for the variables of `env` that start with QVD_ but that the
-// collector does not read, each with the known name it most resembles.
+// Warnings for the variables of `env` that start with QVD_ (in any letter
+// case) but that the collector does not read, each with the known name it
+// most resembles.
 std::vector<std::string> unknownSettingWarnings(const Settings& env);
 
 // The QVD_ variables the collector reads.

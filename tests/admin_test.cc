@@ -224,6 +224,7 @@ TEST(ConfigCheck, BrokenSetupReportsEveryProblemAtOnce) {
   env["CP_PORT"] = "xyz";
   env["QVD_LOG_VDB_MONITOR"] = "yes";
   env["QVD_PING_INTERVALL"] = "60";
+  env["qvd_server"] = "srv1/acme";
   env["QVD_PING_INTERVAL"] = "10";
   env["QVD_TRACE"] = "error,Debug";
   auto before = snapshot(install);
@@ -243,8 +244,9 @@ TEST(ConfigCheck, BrokenSetupReportsEveryProblemAtOnce) {
       "warning  QVD_LOG_VDB_MONITOR: \"yes\" is neither ON nor OFF: the Velora_Replication table stays off",
       "warning  QVD_PING_INTERVALL: is not a setting of the collector and is ignored; did you mean "
       "QVD_PING_INTERVAL?",
+      "warning  qvd_server: is not a setting of the collector and is ignored; did you mean QVD_SERVER?",
       "warning  QVD_TRACE: \"Debug\" in QVD_TRACE is not a trace level",
-      "7 problems, 4 warnings: start-up would stop",
+      "7 problems, 5 warnings: start-up would stop",
   };
   for (const char* line : expected) EXPECT_TRUE(run.has(line)) << line << "\n" << run.out;
   EXPECT_EQ(before, snapshot(install));
