@@ -28,7 +28,9 @@ constexpr size_t kStatusFileNameSize = 1024;
 // Collects the findings of one check.
 class Report {
  public:
-  void ok(const std::string& subject, const std::string& message) { add(Severity::kOk, subject, message); }
+  void ok(const std::string& subject, const std::string& message) {
+    add(Severity::kOk, subject, message);
+  }
   void note(const std::string& subject, const std::string& message) {
     add(Severity::kNote, subject, message);
   }
@@ -125,10 +127,11 @@ void checkLibrary(Report& r) {
     std::string names;
     for (size_t i = 0; i < missing.size() && i < 5; ++i) names += (i ? ", " : "") + missing[i];
     if (missing.size() > 5) names += ", ...";
-    r.problem("libvaxel", libvaxelDescription(info) + " lacks " + std::to_string(missing.size()) +
-                              " entry points of the server API (" + names +
-                              "); start-up stops with \"There were errors to load Orlan C API. "
-                              "Exiting...\". Point the library path at the server's own libvaxel.so.");
+    r.problem("libvaxel",
+              libvaxelDescription(info) + " lacks " + std::to_string(missing.size()) +
+                  " entry points of the server API (" + names +
+                  "); start-up stops with \"There were errors to load Orlan C API. "
+                  "Exiting...\". Point the library path at the server's own libvaxel.so.");
   } else if (info.simulated) {
     r.note("libvaxel", libvaxelDescription(info));
   } else {
@@ -144,8 +147,9 @@ struct Required {
 // The five required texts; false when one is missing.
 bool checkRequired(const Settings& env, Report& r) {
   static const Required kRequired[] = {
-      {"QVD_SERVER", "set it to the monitored server's name, canonical (CN=srv1/O=acme) or "
-                     "abbreviated (srv1/acme)"},
+      {"QVD_SERVER",
+       "set it to the monitored server's name, canonical (CN=srv1/O=acme) or "
+       "abbreviated (srv1/acme)"},
       {"QVD_VAXELINIPATH", "set it to the directory that holds the server's vaxel.ini"},
       {"HALCYONHOME", "set it to the agent's install home"},
       {"QVD_BINARCH", "set it to the platform directory under the install home (linux64, ...)"},
@@ -155,7 +159,8 @@ bool checkRequired(const Settings& env, Report& r) {
   for (const Required& q : kRequired) {
     std::string value = text(env, q.name);
     if (value.empty()) {
-      r.problem(q.name, "not set (or empty); start-up stops. Remedy: " + std::string(q.remedy) + ".");
+      r.problem(q.name,
+                "not set (or empty); start-up stops. Remedy: " + std::string(q.remedy) + ".");
       complete = false;
     } else {
       r.ok(q.name, value);
@@ -166,9 +171,10 @@ bool checkRequired(const Settings& env, Report& r) {
     bool cn = containsCaseless(server, "CN=");
     bool o = server.find("O=") != std::string::npos || server.find("o=") != std::string::npos;
     if (cn != o) {
-      r.warning("QVD_SERVER", "\"" + server + "\" has " + (cn ? "CN= but no O=" : "O= but no CN=") +
-                                  ": it is used as given for both the canonical and the abbreviated "
-                                  "name. Give both parts (CN=srv1/O=acme) or neither (srv1/acme).");
+      r.warning("QVD_SERVER",
+                "\"" + server + "\" has " + (cn ? "CN= but no O=" : "O= but no CN=") +
+                    ": it is used as given for both the canonical and the abbreviated "
+                    "name. Give both parts (CN=srv1/O=acme) or neither (srv1/acme).");
     }
   }
   return complete;
@@ -204,8 +210,9 @@ void checkIniAndLock(const Settings& env, Report& r) {
   }
   std::string why = exists(ini) ? accessProblem(ini, R_OK) : "it does not exist";
   if (!why.empty()) {
-    r.problem("vaxel.ini", ini + ": " + why + "; start-up stops. Remedy: check QVD_VAXELINIPATH and "
-                                             "the file's permissions.");
+    r.problem("vaxel.ini", ini + ": " + why +
+                               "; start-up stops. Remedy: check QVD_VAXELINIPATH and "
+                               "the file's permissions.");
     return;
   }
   VaxelIniEditor editor(ini.c_str());
@@ -219,8 +226,9 @@ void checkIniAndLock(const Settings& env, Report& r) {
     r.ok("vaxel.ini", ini + " (transaction log off: start-up leaves the file unchanged)");
     return;
   }
-  r.ok("vaxel.ini", ini + " (transaction log on: start-up switches it off around the runtime "
-                          "start and back on)");
+  r.ok("vaxel.ini", ini +
+                        " (transaction log on: start-up switches it off around the runtime "
+                        "start and back on)");
   why = accessProblem(iniDir, W_OK | X_OK);
   if (!why.empty()) {
     r.problem("QVD_VAXELINIPATH", "directory " + iniDir + " is not writable (" + why +
@@ -248,8 +256,9 @@ void checkPingInterval(const Settings& env, Report& r) {
   }
   int number = 0;
   if (!convertDecimal(value.c_str(), &number)) {
-    r.warning("QVD_PING_INTERVAL", "\"" + value + "\" is too large for a number; 30 is used. "
-                                   "Remedy: a whole number of 30 or more.");
+    r.warning("QVD_PING_INTERVAL", "\"" + value +
+                                       "\" is too large for a number; 30 is used. "
+                                       "Remedy: a whole number of 30 or more.");
   } else if (number < kDefaultPingInterval) {
     r.warning("QVD_PING_INTERVAL", "\"" + value + "\" reads as " + std::to_string(number) +
                                        ", below 30; 30 is used. Remedy: a whole number of 30 or "
@@ -275,19 +284,23 @@ int checkDbInterval(const Settings& env, Report& r) {
   }
   int number = 0;
   if (!convertDecimal(value.c_str(), &number)) {
-    r.problem("QVD_CHECK_DB_INTERVAL", "\"" + value + "\" is too large for a number; start-up "
-                                       "stops. Remedy: 0 (off) or a number of seconds, 3600 or more.");
+    r.problem("QVD_CHECK_DB_INTERVAL",
+              "\"" + value +
+                  "\" is too large for a number; start-up "
+                  "stops. Remedy: 0 (off) or a number of seconds, 3600 or more.");
     return -1;
   }
   if (number < 0) {
-    r.problem("QVD_CHECK_DB_INTERVAL", "\"" + value + "\" is negative; start-up stops. Remedy: 0 "
-                                       "(off) or a number of seconds, 3600 or more.");
+    r.problem("QVD_CHECK_DB_INTERVAL", "\"" + value +
+                                           "\" is negative; start-up stops. Remedy: 0 "
+                                           "(off) or a number of seconds, 3600 or more.");
     return -1;
   }
   if (!hasLeadingDigits(value)) {
-    r.warning("QVD_CHECK_DB_INTERVAL", "\"" + value + "\" is not a number: it reads as 0, which "
-                                       "becomes 3600, so the database check is ON. Remedy: set "
-                                       "exactly 0 to turn it off, or a number of seconds.");
+    r.warning("QVD_CHECK_DB_INTERVAL", "\"" + value +
+                                           "\" is not a number: it reads as 0, which "
+                                           "becomes 3600, so the database check is ON. Remedy: set "
+                                           "exactly 0 to turn it off, or a number of seconds.");
     return kDefaultCheckDbInterval;
   }
   if (number < kDefaultCheckDbInterval) {
@@ -300,8 +313,9 @@ int checkDbInterval(const Settings& env, Report& r) {
     return kDefaultCheckDbInterval;
   }
   if (!isPlainNumber(value)) {
-    r.warning("QVD_CHECK_DB_INTERVAL", "\"" + value + "\" reads as " + std::to_string(number) +
-                                           " (only the leading digits count). Remedy: digits only.");
+    r.warning("QVD_CHECK_DB_INTERVAL",
+              "\"" + value + "\" reads as " + std::to_string(number) +
+                  " (only the leading digits count). Remedy: digits only.");
   } else {
     r.ok("QVD_CHECK_DB_INTERVAL", value + " seconds");
   }
@@ -321,9 +335,10 @@ void checkDbConfiguration(const Settings& env, int interval, Report& r) {
     return;
   }
   if (include.empty()) {
-    r.problem("QVD_CHECK_DB_INCLUDE_PATH", "not set (or none) while the database check is on; "
-                                           "start-up stops. Remedy: name the databases or folders "
-                                           "to check, or set QVD_CHECK_DB_INTERVAL=0.");
+    r.problem("QVD_CHECK_DB_INCLUDE_PATH",
+              "not set (or none) while the database check is on; "
+              "start-up stops. Remedy: name the databases or folders "
+              "to check, or set QVD_CHECK_DB_INTERVAL=0.");
   } else {
     r.ok("QVD_CHECK_DB_INCLUDE_PATH", include);
   }
@@ -340,10 +355,13 @@ void checkDbConfiguration(const Settings& env, int interval, Report& r) {
       // Read the way start-up reads it.
       if (hookParseViewConfigFile(views.c_str()) != 0) {
         r.problem("QVD_CHECK_DB_VIEW_CONFIG_FILE",
-                  views + " is not a usable database-view configuration file; start-up stops with "
-                          "\"Can not open configuration file " + views + ", exiting...\". Remedy: "
-                          "correct the file (run the collector at detail trace level to see why), or "
-                          "set it to none.");
+                  views +
+                      " is not a usable database-view configuration file; start-up stops with "
+                      "\"Can not open configuration file " +
+                      views +
+                      ", exiting...\". Remedy: "
+                      "correct the file (run the collector at detail trace level to see why), or "
+                      "set it to none.");
       } else {
         r.ok("QVD_CHECK_DB_VIEW_CONFIG_FILE", views);
       }
@@ -360,13 +378,16 @@ void checkInstallFiles(const Settings& env, Report& r) {
   std::string bin = home + "/" + arch + "/vd/bin/";
   std::string status = bin + "qvd_" + instance + "_status.out";
   if (status.size() >= kStatusFileNameSize) {
-    r.warning("status file", "path longer than 1023 characters; the status file is not written. "
-                             "Remedy: a shorter HALCYONHOME or instance name.");
+    r.warning("status file",
+              "path longer than 1023 characters; the status file is not written. "
+              "Remedy: a shorter HALCYONHOME or instance name.");
   } else {
     std::string why = writeProblem(status);
     if (!why.empty())
-      r.warning("status file", status + " cannot be written (" + why + "); start-up goes on "
-                               "without it. Remedy: make vd/bin writable for the collector's user.");
+      r.warning("status file",
+                status + " cannot be written (" + why +
+                    "); start-up goes on "
+                    "without it. Remedy: make vd/bin writable for the collector's user.");
     else
       r.ok("status file", status);
   }
@@ -378,8 +399,9 @@ void checkInstallFiles(const Settings& env, Report& r) {
     if (!exists(path)) continue;
     std::string why = accessProblem(path, R_OK);
     if (!why.empty()) {
-      r.warning("keyword overrides", path + " exists but cannot be read (" + why +
-                                         "); it is skipped. Remedy: make it readable or remove it.");
+      r.warning("keyword overrides",
+                path + " exists but cannot be read (" + why +
+                    "); it is skipped. Remedy: make it readable or remove it.");
       continue;
     }
     if (chosen.empty()) {
@@ -401,14 +423,16 @@ void checkInstallFiles(const Settings& env, Report& r) {
       r.warning("keyword overrides", describeOverrideReport(chosen, report) +
                                          "; see keyword-overrides.md for the line format");
       for (const OverrideLineProblem& p : report.problems)
-        r.warning("keyword overrides", chosen + " line " + std::to_string(p.line) + ": " + p.message);
+        r.warning("keyword overrides",
+                  chosen + " line " + std::to_string(p.line) + ": " + p.message);
     }
   }
   std::string out = bin + "qvdtbl_" + instance + ".out";
   std::string why = writeProblem(out);
   if (!why.empty())
-    r.warning("keyword template", out + " cannot be written (" + why + "); start-up goes on "
-                                  "without it.");
+    r.warning("keyword template", out + " cannot be written (" + why +
+                                      "); start-up goes on "
+                                      "without it.");
 }
 
 // Returns false when start-up would stop.
@@ -417,8 +441,9 @@ void checkAddIn(const Settings& env, Report& r) {
   std::string host = text(env, "QVD_MVHOSTNAME");
   if (!port.empty() && port != "none") {
     if (!isPort(port)) {
-      r.problem("QVD_MVPORT", "\"" + port + "\" is not a port number; start-up stops. Remedy: the "
-                              "add-in's port (0 to 65535), or none.");
+      r.problem("QVD_MVPORT", "\"" + port +
+                                  "\" is not a port number; start-up stops. Remedy: the "
+                                  "add-in's port (0 to 65535), or none.");
       return;
     }
     r.ok("QVD_MVPORT", port);
@@ -436,11 +461,13 @@ void checkAddIn(const Settings& env, Report& r) {
 void checkAgentPort(const Settings& env, Report& r) {
   std::string port = text(env, "CP_PORT");
   if (port.empty()) {
-    r.note("CP_PORT", "not set: the agent sets it when it starts the collector (start-up without "
-                      "it stops after the first availability check).");
+    r.note("CP_PORT",
+           "not set: the agent sets it when it starts the collector (start-up without "
+           "it stops after the first availability check).");
   } else if (!isPort(port)) {
-    r.problem("CP_PORT", "\"" + port + "\" is not a port number; start-up stops. Remedy: the "
-                         "agent's TCP port on 127.0.0.1 (0 to 65535).");
+    r.problem("CP_PORT", "\"" + port +
+                             "\" is not a port number; start-up stops. Remedy: the "
+                             "agent's TCP port on 127.0.0.1 (0 to 65535).");
   } else {
     r.ok("CP_PORT", port);
   }
@@ -487,16 +514,19 @@ void checkTrace(const Settings& env, Report& r) {
   }
   for (const std::string& word : TraceUnknownWords(levels.c_str())) {
     r.warning(source == "QVD_TRACE" ? "QVD_TRACE" : "QVD_TRACE_CONTROL",
-              "\"" + word + "\" in " + source + " is not a trace level and is ignored. Remedy: "
-              "none, error, flow, detail, all or a number, optionally per unit as in "
-              "error,stats=detail.");
+              "\"" + word + "\" in " + source +
+                  " is not a trace level and is ignored. Remedy: "
+                  "none, error, flow, detail, all or a number, optionally per unit as in "
+                  "error,stats=detail.");
   }
   std::string file = text(env, "QVD_TRACE_FILE");
   if (!file.empty()) {
     std::string why = writeProblem(file);
     if (!why.empty())
-      r.warning("QVD_TRACE_FILE", file + " cannot be written (" + why + "); trace lines go to "
-                                  "standard error. Remedy: a path the collector's user may write.");
+      r.warning("QVD_TRACE_FILE",
+                file + " cannot be written (" + why +
+                    "); trace lines go to "
+                    "standard error. Remedy: a path the collector's user may write.");
   }
 }
 
@@ -520,12 +550,24 @@ size_t distance(const std::string& a, const std::string& b) {
 
 const std::vector<std::string>& knownSettingNames() {
   static const std::vector<std::string> kNames = {
-      "QVD_SERVER",           "QVD_VAXELINIPATH",          "QVD_BINARCH",
-      "QVD_INSTANCE_NAME",    "QVD_LOG_INCLUDE",           "QVD_LOG_EXCLUDE",
-      "QVD_PING_INTERVAL",    "QVD_CHECK_DB_INTERVAL",     "QVD_CHECK_DB_INCLUDE_PATH",
-      "QVD_CHECK_DB_EXCLUDE_PATH", "QVD_CHECK_DB_VIEW_CONFIG_FILE", "QVD_MVPORT",
-      "QVD_MVHOSTNAME",       "QVD_LOG_VDB_MONITOR",       "QVD_VELORA_GROUP_MONITOR",
-      "QVD_TRACE",            "QVD_TRACE_FILE",            "QVD_TRACE_CONTROL",
+      "QVD_SERVER",
+      "QVD_VAXELINIPATH",
+      "QVD_BINARCH",
+      "QVD_INSTANCE_NAME",
+      "QVD_LOG_INCLUDE",
+      "QVD_LOG_EXCLUDE",
+      "QVD_PING_INTERVAL",
+      "QVD_CHECK_DB_INTERVAL",
+      "QVD_CHECK_DB_INCLUDE_PATH",
+      "QVD_CHECK_DB_EXCLUDE_PATH",
+      "QVD_CHECK_DB_VIEW_CONFIG_FILE",
+      "QVD_MVPORT",
+      "QVD_MVHOSTNAME",
+      "QVD_LOG_VDB_MONITOR",
+      "QVD_VELORA_GROUP_MONITOR",
+      "QVD_TRACE",
+      "QVD_TRACE_FILE",
+      "QVD_TRACE_CONTROL",
   };
   return kNames;
 }
@@ -591,15 +633,25 @@ int reportFindings(const std::vector<Finding>& findings, FILE* out) {
   for (const Finding& f : findings) {
     const char* word = "ok";
     switch (f.severity) {
-      case Severity::kOk: word = "ok"; break;
-      case Severity::kNote: word = "note"; break;
-      case Severity::kWarning: word = "warning"; ++warnings; break;
-      case Severity::kProblem: word = "problem"; ++problems; break;
+      case Severity::kOk:
+        word = "ok";
+        break;
+      case Severity::kNote:
+        word = "note";
+        break;
+      case Severity::kWarning:
+        word = "warning";
+        ++warnings;
+        break;
+      case Severity::kProblem:
+        word = "problem";
+        ++problems;
+        break;
     }
     std::fprintf(out, "%-8s %s: %s\n", word, f.subject.c_str(), f.message.c_str());
   }
-  std::fprintf(out, "%d problem%s, %d warning%s: %s\n", problems, problems == 1 ? "" : "s", warnings,
-               warnings == 1 ? "" : "s",
+  std::fprintf(out, "%d problem%s, %d warning%s: %s\n", problems, problems == 1 ? "" : "s",
+               warnings, warnings == 1 ? "" : "s",
                problems == 0 ? "start-up would get through" : "start-up would stop");
   return problems == 0 ? 0 : 1;
 }

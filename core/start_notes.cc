@@ -13,20 +13,22 @@ namespace {
 void noteReload() {
   QVD_ALWAYS("SIGHUP: trace settings reloaded; levels now in force: %s",
              TraceLevelsInForce().c_str());
-  for (const std::string& problem : TraceConfigProblems()) QVD_ALWAYS("Warning: %s", problem.c_str());
+  for (const std::string& problem : TraceConfigProblems())
+    QVD_ALWAYS("Warning: %s", problem.c_str());
 }
 
 }  // namespace
 
 std::string startLine() {
-  return std::string("qvdclient ") + qvdVersion() + " starting; libvaxel: " +
-         libvaxelDescription(libvaxelInfo());
+  return std::string("qvdclient ") + qvdVersion() +
+         " starting; libvaxel: " + libvaxelDescription(libvaxelInfo());
 }
 
 void traceSettingWarnings() {
   for (const std::string& warning : unknownSettingWarnings(currentSettings()))
     QVD_ALWAYS("Warning: %s", warning.c_str());
-  for (const std::string& problem : TraceConfigProblems()) QVD_ALWAYS("Warning: %s", problem.c_str());
+  for (const std::string& problem : TraceConfigProblems())
+    QVD_ALWAYS("Warning: %s", problem.c_str());
 }
 
 void installTraceReloadNote() { TraceSetReloadListener(noteReload); }

@@ -38,9 +38,10 @@ int FileLock::lock() {
   }
   if (fd < 0) {
     QVD_ALWAYS("Error: failed to open file %s, and error code is %d.", name, fd);
-    QVD_ALWAYS("The lock file %s cannot be opened for reading and writing: %s. It must exist (it "
-               "is never created) and be readable and writable by the collector's user.",
-               name, std::strerror(open_errno));
+    QVD_ALWAYS(
+        "The lock file %s cannot be opened for reading and writing: %s. It must exist (it "
+        "is never created) and be readable and writable by the collector's user.",
+        name, std::strerror(open_errno));
     locked_ = false;
     return 501;
   }

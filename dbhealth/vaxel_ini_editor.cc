@@ -40,9 +40,10 @@ int VaxelIniEditor::loadFile(const char* name) {
     int open_errno = errno;
     QVD_ALWAYS("Error: can not open file %s", name);
     QVD_ALWAYS("%s cannot be opened for reading: %s.%s", name, std::strerror(open_errno),
-               open_errno == ENOENT || open_errno == ENOTDIR ? " Check that QVD_VAXELINIPATH names the directory that "
-                                      "holds vaxel.ini."
-                                    : "");
+               open_errno == ENOENT || open_errno == ENOTDIR
+                   ? " Check that QVD_VAXELINIPATH names the directory that "
+                     "holds vaxel.ini."
+                   : "");
     return 503;
   }
   QVD_DETAIL("%s is opened with r option successfully.", name);
@@ -122,9 +123,10 @@ int VaxelIniEditor::saveFile(const char* name) {
     QVD_ALWAYS("Error: can not open file %s with write option.", name);
     size_t slash = target.find_last_of('/');
     std::string dir = slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
-    QVD_ALWAYS("No new file can be created in directory %s: %s. The directory must exist and be "
-               "writable by the collector's user.",
-               dir.c_str(), std::strerror(create_errno));
+    QVD_ALWAYS(
+        "No new file can be created in directory %s: %s. The directory must exist and be "
+        "writable by the collector's user.",
+        dir.c_str(), std::strerror(create_errno));
     return 503;
   }
   struct stat st;

@@ -49,7 +49,8 @@ std::atomic<void (*)()> g_reload_listener{nullptr};
 // case) or a number.  Returns false for an unknown word.
 bool ParseLevel(const std::string& text, unsigned* level) {
   std::string word;
-  for (char c : text) word.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+  for (char c : text)
+    word.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
   if (word == "none") *level = 0;
   else if (word == "error") *level = TRACE_ERROR;
   else if (word == "flow") *level = TRACE_ERROR | TRACE_FLOW;

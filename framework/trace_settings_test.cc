@@ -46,7 +46,8 @@ TEST_F(TraceSettings, LevelWordsInAnyLetterCaseAndTheIgnoredOnes) {
   Levels("Error,detial");
   std::vector<std::string> problems = TraceConfigProblems();
   ASSERT_EQ(1u, problems.size());
-  EXPECT_NE(std::string::npos, problems[0].find("unknown trace level setting \"detial\" in QVD_TRACE"))
+  EXPECT_NE(std::string::npos,
+            problems[0].find("unknown trace level setting \"detial\" in QVD_TRACE"))
       << problems[0];
   EXPECT_EQ("error (from QVD_TRACE)", TraceLevelsInForce());
 }
@@ -59,9 +60,10 @@ TEST_F(TraceSettings, TraceFileThatCannotBeOpenedIsNamedWithTheReason) {
   TracePrintf(&unit, TRACE_ALWAYS, 1, "a line for standard error");
   std::vector<std::string> problems = TraceConfigProblems();
   ASSERT_EQ(1u, problems.size());
-  EXPECT_EQ("trace file /nonexistent-dir-of-the-test/trace.log cannot be opened (No such file or "
-            "directory); trace lines go to standard error",
-            problems[0]);
+  EXPECT_EQ(
+      "trace file /nonexistent-dir-of-the-test/trace.log cannot be opened (No such file or "
+      "directory); trace lines go to standard error",
+      problems[0]);
 }
 
 std::atomic<int> g_reloads{0};

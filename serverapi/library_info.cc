@@ -31,8 +31,7 @@ LibvaxelInfo libvaxelInfo() {
 
 std::string libvaxelDescription(const LibvaxelInfo& info) {
   std::string text = info.path.empty() ? "(not found in the process)" : info.path;
-  if (info.simulated)
-    return text + " (" + info.identity + "; not a real server)";
+  if (info.simulated) return text + " (" + info.identity + "; not a real server)";
   return text + " (Velora server library)";
 }
 

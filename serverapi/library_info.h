@@ -13,7 +13,7 @@
 #include <vector>
 
 struct LibvaxelInfo {
-  std::string path;      // the loaded file (symbolic links resolved); empty when not found
+  std::string path;  // the loaded file (symbolic links resolved); empty when not found
   bool simulated = false;
   std::string identity;  // the simulator's own description when simulated
 };

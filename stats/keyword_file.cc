@@ -123,12 +123,14 @@ std::string applyLine(char* line, const char* original, bool apply) {
 
   char* column = open + 1;
   char* close = std::strchr(column, ']');
-  if (close == nullptr) return format("qvdtbl.in scan error for column name with line: %s", original);
+  if (close == nullptr)
+    return format("qvdtbl.in scan error for column name with line: %s", original);
   *close = '\0';
 
   // The character after the column name's ']' is the index's '['.  A line
   // ending right there has no index at all.
-  if (close[1] == '\0') return format("qvdtbl.in scan error for column value with line: %s", original);
+  if (close[1] == '\0')
+    return format("qvdtbl.in scan error for column value with line: %s", original);
   char* indexText = close + 2;
   char* indexEnd = std::strchr(indexText, ']');
   if (indexEnd == nullptr)
@@ -142,7 +144,8 @@ std::string applyLine(char* line, const char* original, bool apply) {
     return format("qvdtbl.in column value conversion error: %s line:%s", indexText, original);
 
   char* quote = std::strchr(indexEnd + 1, '"');
-  if (quote == nullptr) return format("qvdtbl.in scan error for keyword name with line: %s", original);
+  if (quote == nullptr)
+    return format("qvdtbl.in scan error for keyword name with line: %s", original);
   // The keyword ends after the first "\t" (which becomes a tab) or before the
   // closing quote, whichever comes first.
   char* keyword = quote + 1;
@@ -157,13 +160,15 @@ std::string applyLine(char* line, const char* original, bool apply) {
     return format("qvdtbl.in scan error for keyword name with line: %s", original);
   }
 
-  if (apply) QVD_DETAIL("Processing - table:%s, column:%s, keyword:%s", groupName, indexText, keyword);
+  if (apply)
+    QVD_DETAIL("Processing - table:%s, column:%s, keyword:%s", groupName, indexText, keyword);
 
   const QvdTableDescriptor* table = findOverridable(groupName);
   if (table == nullptr) return format("qvdtbl.in error using table name, not found: %s", groupName);
   if (index >= table->columnCount) {
-    return format("qvdtbl.in column value out of range for table %s: %ld, the table has %d columns, line:%s",
-                  groupName, index, table->columnCount, original);
+    return format(
+        "qvdtbl.in column value out of range for table %s: %ld, the table has %d columns, line:%s",
+        groupName, index, table->columnCount, original);
   }
   if (!apply) return std::string();
   char* copy = strdup(keyword);
@@ -237,9 +242,10 @@ void writeTemplate(const std::string& path) {
 FILE* openOverrideFile(const std::string& path) {
   FILE* file = std::fopen(path.c_str(), "r");
   if (file == nullptr && errno != ENOENT) {
-    QVD_ALWAYS("keyword override file %s cannot be read (%s); it is skipped. Make it readable "
-               "for the collector's user or remove it.",
-               path.c_str(), std::strerror(errno));
+    QVD_ALWAYS(
+        "keyword override file %s cannot be read (%s); it is skipped. Make it readable "
+        "for the collector's user or remove it.",
+        path.c_str(), std::strerror(errno));
   }
   return file;
 }

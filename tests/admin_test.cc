@@ -2,9 +2,8 @@
 // broken installations (and that it changes nothing), and the lines a start
 // writes beside the fixed ones: the start line, warnings about settings that
 // are probably mistakes, the reasons behind failures, and the SIGHUP note.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -49,7 +48,7 @@ struct Outcome {
 // Runs `program` (default: the built qvdclient) with `args` in exactly the
 // environment `env`, and waits for it.
 Outcome runProgram(const Install& install, const std::vector<std::string>& args,
-               std::map<std::string, std::string> env, std::string program = "") {
+                   std::map<std::string, std::string> env, std::string program = "") {
   if (program.empty()) program = binDir() + "/qvdclient";
   for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS", "LSAN_OPTIONS"})
     if (const char* value = getenv(name)) env[name] = value;
@@ -74,7 +73,8 @@ Outcome runProgram(const Install& install, const std::vector<std::string>& args,
   }
   Outcome run;
   int status = 0;
-  if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+    run.status = WEXITSTATUS(status);
   run.out = readFile(outFile);
   run.err = readFile(errFile);
   unlink(outFile.c_str());
@@ -147,7 +147,8 @@ TEST(AdminOptions, HelpAndVersionNeedNoConfiguration) {
   run = runProgram(install, {"--verbose"}, env);
   EXPECT_EQ(0, run.status);
   std::string trace = readFile(install.traceFile());
-  EXPECT_NE(std::string::npos, trace.find("qvdclient " + version + " starting; libvaxel: " + library))
+  EXPECT_NE(std::string::npos,
+            trace.find("qvdclient " + version + " starting; libvaxel: " + library))
       << trace;
   EXPECT_NE(std::string::npos, trace.find("Velora Server Name must be provided in the "
                                           "environment(QVD_SERVER), exiting..."));
@@ -175,7 +176,8 @@ TEST(AdminOptions, CopiedBinaryFindsNoLibraryOfTheBuildTree) {
 
 TEST(ConfigCheck, GoodSetupGetsThroughAndNothingIsTouched) {
   Install install;
-  writeText(install.iniDir() + "/vaxel.ini", "[Vaxel]\nTRANSLOG_STATUS=1\nPREVIOUS_TRANSLOG_STATUS=1\n");
+  writeText(install.iniDir() + "/vaxel.ini",
+            "[Vaxel]\nTRANSLOG_STATUS=1\nPREVIOUS_TRANSLOG_STATUS=1\n");
   writeText(install.statusFile(), "1\n2\n");
   writeText(install.binDir() + "/qvdtbl_" + install.instance() + ".out", "earlier template\n");
   writeText(install.binDir() + "/qvdtbl.in", "# mine\nVelora_MAIL[Dead][1]=\"mail.hold\\t\"\n");
@@ -192,7 +194,8 @@ TEST(ConfigCheck, GoodSetupGetsThroughAndNothingIsTouched) {
   EXPECT_TRUE(run.has("ok       QVD_SERVER: srv1/acme")) << run.out;
   EXPECT_TRUE(run.has("transaction log on")) << run.out;
   EXPECT_TRUE(run.has("qvdtbl.in: 1 overrides")) << run.out;
-  EXPECT_TRUE(run.has("ok       QVD_LOG_VDB_MONITOR: on: the Velora_Replication table is on")) << run.out;
+  EXPECT_TRUE(run.has("ok       QVD_LOG_VDB_MONITOR: on: the Velora_Replication table is on"))
+      << run.out;
   EXPECT_TRUE(run.has("note     libvaxel: ")) << run.out;
 
   // No file written or changed (vaxel.ini, status file, template, backups,
@@ -233,7 +236,7 @@ TEST(ConfigCheck, BrokenSetupReportsEveryProblemAtOnce) {
   EXPECT_EQ(1, run.status) << run.out;
   const char* expected[] = {
       "problem  QVD_SERVER: not set",
-      "problem  lock file: " ,
+      "problem  lock file: ",
       "problem  backup directory: ",
       "problem  QVD_CHECK_DB_INCLUDE_PATH: not set (or none) while the database check is on",
       "problem  QVD_CHECK_DB_VIEW_CONFIG_FILE: ",
@@ -241,10 +244,12 @@ TEST(ConfigCheck, BrokenSetupReportsEveryProblemAtOnce) {
       "problem  QVD_MVPORT: \"abc\" is not a port number",
       "problem  CP_PORT: \"xyz\" is not a port number",
       "warning  QVD_PING_INTERVAL: \"10\" reads as 10, below 30; 30 is used",
-      "warning  QVD_LOG_VDB_MONITOR: \"yes\" is neither ON nor OFF: the Velora_Replication table stays off",
+      "warning  QVD_LOG_VDB_MONITOR: \"yes\" is neither ON nor OFF: the Velora_Replication table "
+      "stays off",
       "warning  QVD_PING_INTERVALL: is not a setting of the collector and is ignored; did you mean "
       "QVD_PING_INTERVAL?",
-      "warning  qvd_server: is not a setting of the collector and is ignored; did you mean QVD_SERVER?",
+      "warning  qvd_server: is not a setting of the collector and is ignored; did you mean "
+      "QVD_SERVER?",
       "warning  QVD_TRACE: \"Debug\" in QVD_TRACE is not a trace level",
       "7 problems, 5 warnings: start-up would stop",
   };
@@ -258,7 +263,8 @@ TEST(ConfigCheck, BrokenSetupReportsEveryProblemAtOnce) {
   EXPECT_EQ(1, run.status);
   EXPECT_TRUE(run.has("warning  QVD_SERVER: \"CN=srv1\" has CN= but no O=")) << run.out;
   EXPECT_TRUE(run.has("1 override taken, 2 bad lines skipped (lines 3, 4)")) << run.out;
-  EXPECT_TRUE(run.has("line 3: qvdtbl.in error using table name, not found: Velora_Tasks")) << run.out;
+  EXPECT_TRUE(run.has("line 3: qvdtbl.in error using table name, not found: Velora_Tasks"))
+      << run.out;
   EXPECT_TRUE(run.has("line 4: qvdtbl.in scan error for table name with line: ")) << run.out;
   EXPECT_EQ(before, snapshot(install));
 }
@@ -274,7 +280,8 @@ Outcome startWithoutAgent(const Install& install, std::map<std::string, std::str
 TEST(StartNotes, StartLineAndSettingWarnings) {
   Install install;
   writeText(install.binDir() + "/qvdtbl.in",
-            "Velora_MAIL[Dead][1]=\"mail.hold\\t\"\nVelora_MAIL[Hold]\n# note\nVelora_LDAP[X][0]=\"a\"\n");
+            "Velora_MAIL[Dead][1]=\"mail.hold\\t\"\nVelora_MAIL[Hold]\n# "
+            "note\nVelora_LDAP[X][0]=\"a\"\n");
   auto env = install.env();
   env["QVD_TRACE"] = "ERROR,core=Detail,bogus";
   env["QVD_CHECK_DB_INTERVALL"] = "3600";
@@ -282,10 +289,12 @@ TEST(StartNotes, StartLineAndSettingWarnings) {
   EXPECT_EQ(0, run.status);
   std::string library = fs::canonical(binDir() + "/libvaxel.so").string();
   EXPECT_TRUE(run.errHas("core/startup ALWAYS qvdclient ")) << run.err;
-  EXPECT_TRUE(run.errHas(" starting; libvaxel: " + library +
-                         " (simulated Velora server, model from VAXEL_SIM_DIR; not a real server)"));
-  EXPECT_TRUE(run.errHas("Warning: QVD_CHECK_DB_INTERVALL is not a setting of the collector and is "
-                         "ignored; did you mean QVD_CHECK_DB_INTERVAL?"));
+  EXPECT_TRUE(
+      run.errHas(" starting; libvaxel: " + library +
+                 " (simulated Velora server, model from VAXEL_SIM_DIR; not a real server)"));
+  EXPECT_TRUE(
+      run.errHas("Warning: QVD_CHECK_DB_INTERVALL is not a setting of the collector and is "
+                 "ignored; did you mean QVD_CHECK_DB_INTERVAL?"));
   EXPECT_TRUE(run.errHas("Warning: unknown trace level setting \"bogus\" in QVD_TRACE ignored"));
   // Level words in any letter case: core's detail lines are written.
   EXPECT_TRUE(run.errHas("core/startup DETAIL program called: ")) << run.err;
@@ -306,7 +315,8 @@ TEST(StartNotes, StartLineAndSettingWarnings) {
                          "/missing/dir/trace.log cannot be opened (No such file or directory); "
                          "trace lines go to standard error"))
       << run.err;
-  EXPECT_TRUE(run.errHas("Velora Server Name must be provided in the environment(QVD_SERVER), exiting..."));
+  EXPECT_TRUE(
+      run.errHas("Velora Server Name must be provided in the environment(QVD_SERVER), exiting..."));
 }
 
 TEST(StartNotes, OverrideFileThatCannotBeReadIsNamedWithTheReason) {
@@ -314,7 +324,8 @@ TEST(StartNotes, OverrideFileThatCannotBeReadIsNamedWithTheReason) {
   // A link to itself exists but cannot be opened, whoever runs the test.
   std::string host = install.binDir() + "/qvdtbl.in";
   ASSERT_EQ(0, symlink(host.c_str(), host.c_str()));
-  writeText(install.binDir() + "/qvdtbl_" + install.instance() + ".in", "Velora_MAIL[Dead][1]=\"x\"\n");
+  writeText(install.binDir() + "/qvdtbl_" + install.instance() + ".in",
+            "Velora_MAIL[Dead][1]=\"x\"\n");
   Outcome run = startWithoutAgent(install, install.env());
   EXPECT_TRUE(run.errHas("keyword override file " + host +
                          " cannot be read (Too many levels of symbolic links); it is skipped"))
@@ -341,7 +352,8 @@ TEST(StartNotes, FailuresComeWithTheirReasons) {
   env["QVD_VAXELINIPATH"] = install.root() + "/nowhere";
   run = runProgram(install, {}, env);
   EXPECT_TRUE(run.errHas("Error: can not open file " + install.root() + "/nowhere/vaxel.ini"));
-  EXPECT_TRUE(run.errHas(install.root() + "/nowhere/vaxel.ini cannot be opened for reading: No such "
+  EXPECT_TRUE(run.errHas(install.root() +
+                         "/nowhere/vaxel.ini cannot be opened for reading: No such "
                          "file or directory. Check that QVD_VAXELINIPATH names the directory"))
       << run.err;
 
@@ -361,8 +373,9 @@ TEST(StartNotes, FailuresComeWithTheirReasons) {
   install.writeModel("server.json", R"({"initRuntime": 405})");
   run = runProgram(install, {}, env);
   EXPECT_TRUE(run.errHas("Velora VxInitRuntime failed with rc: 405\n"));
-  EXPECT_TRUE(run.errHas("core/startup ALWAYS VxInitRuntime status 405: The server runtime has not "
-                         "been initialized"))
+  EXPECT_TRUE(
+      run.errHas("core/startup ALWAYS VxInitRuntime status 405: The server runtime has not "
+                 "been initialized"))
       << run.err;
 }
 
@@ -375,7 +388,8 @@ int collectorPid(const Install& install) {
       size_t at = report.find("\"type\":\"started\"");
       if (at == std::string::npos) continue;
       size_t start = report.rfind('{', at);
-      Json started = Json::parse(report.substr(start, report.find('\n', at) - start), nullptr, false);
+      Json started =
+          Json::parse(report.substr(start, report.find('\n', at) - start), nullptr, false);
       if (!started.is_discarded() && started.contains("pid")) return started["pid"].get<int>();
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -401,14 +415,18 @@ TEST(StartNotes, SwitchValuesAndTraceReload) {
   ASSERT_GT(pid, 0);
   EXPECT_EQ(30, session.collectorStatus()) << session.problems();
   EXPECT_TRUE(session.traced("QVD_LOG_VDB_MONITOR(true) found.  "));
-  EXPECT_TRUE(session.traced("Warning: QVD_LOG_VDB_MONITOR value \"true\" is neither ON nor OFF: the "
-                             "Velora_Replication table stays off."));
+  EXPECT_TRUE(
+      session.traced("Warning: QVD_LOG_VDB_MONITOR value \"true\" is neither ON nor OFF: the "
+                     "Velora_Replication table stays off."));
   EXPECT_FALSE(session.traced("QVD_VELORA_GROUP_MONITOR value")) << "Off is a valid switch value";
-  EXPECT_TRUE(session.traced("core/notes ALWAYS SIGHUP: trace settings reloaded; levels now in force: "
-                             "error,core/availability=detail (from the control file " + control + ")"))
+  EXPECT_TRUE(
+      session.traced("core/notes ALWAYS SIGHUP: trace settings reloaded; levels now in force: "
+                     "error,core/availability=detail (from the control file " +
+                     control + ")"))
       << session.trace;
-  EXPECT_TRUE(session.traced("Warning: unknown trace level setting \"nonsense\" in the control file " +
-                             control + " ignored"));
+  EXPECT_TRUE(
+      session.traced("Warning: unknown trace level setting \"nonsense\" in the control file " +
+                     control + " ignored"));
 }
 
 }  // namespace
@@ -464,7 +482,8 @@ TEST(Examples, StartScriptChecksAndStartsTheCollector) {
   std::string envFile = install.root() + "/demo.env";
   writeText(envFile, text);
   std::string script = install.binDir() + "/qvdstart.sh";
-  fs::copy_file(sourceDir() + "/examples/qvdstart.sh", script, fs::copy_options::overwrite_existing);
+  fs::copy_file(sourceDir() + "/examples/qvdstart.sh", script,
+                fs::copy_options::overwrite_existing);
   fs::create_symlink(fs::canonical(binDir() + "/qvdclient"), install.binDir() + "/qvdclient");
 
   std::map<std::string, std::string> env = {{"PATH", "/usr/bin:/bin"}};
@@ -472,11 +491,13 @@ TEST(Examples, StartScriptChecksAndStartsTheCollector) {
   EXPECT_EQ(0, run.status) << run.out << run.err;
   EXPECT_TRUE(run.has("0 problems, 0 warnings: start-up would get through")) << run.out;
 
-  run = runProgram(install, {"--env-file", envFile, "--request", "Velora_Server", "--", script, envFile},
+  run = runProgram(install,
+                   {"--env-file", envFile, "--request", "Velora_Server", "--", script, envFile},
                    env, binDir() + "/agentsim");
   EXPECT_TRUE(run.has("Velora_Server id=1 (1 row")) << run.out << run.err;
   EXPECT_TRUE(run.has("collector exited with status 30")) << run.out << run.err;
-  EXPECT_NE(std::string::npos, readFile(install.traceFile()).find("Velora Server Name QVD_SERVER(srv1/acme) found"));
+  EXPECT_NE(std::string::npos,
+            readFile(install.traceFile()).find("Velora Server Name QVD_SERVER(srv1/acme) found"));
 }
 
 }  // namespace
