@@ -360,6 +360,7 @@ bool askedToEnd() {
 }
 
 int shutDown() {
+  hookStopDatabaseCheckThread();
   QVD_DETAIL("calling VxTermRuntime...");
   QVD_VxTermRuntime();
   // Decided before the link is closed: closing it ends the intake thread,
