@@ -3,9 +3,10 @@
 # model of the simulated server, for a bounded time.  Every table is
 # requested in rounds, events flow through the relay stand-in (killed now
 # and then), the model's statistics and directory groups change, the
-# database check runs and the replication table is registered.  agentsim
-# prints the collector's resident memory, open descriptors, threads and the
-# simulator handles it holds at the start and every interval.
+# database check runs, and the replication and group-update tables are
+# registered.  agentsim prints the collector's resident memory, open
+# descriptors, threads and the simulator handles it holds at the start and
+# every interval.
 #
 # usage: tools/agentsim/soak.sh <bindir> <model dir> <seconds> [agentsim options...]
 #   e.g. tools/agentsim/soak.sh build/bin examples/server 900
@@ -60,6 +61,7 @@ QVD_CHECK_DB_INTERVAL=3600
 QVD_CHECK_DB_INCLUDE_PATH=*
 QVD_CHECK_DB_VIEW_CONFIG_FILE=$work/views.conf
 QVD_LOG_VDB_MONITOR=ON
+QVD_VELORA_GROUP_MONITOR=ON
 ENV
 # The add-in's events need the relay stand-in in the installation.
 if [ -x "$bindir/qvdmvevent" ]; then
