@@ -245,7 +245,13 @@ std::vector<pid_t> ChildrenNamed(pid_t pid, const std::string& name) {
       std::ifstream comm("/proc/" + std::to_string(child) + "/comm");
       std::string c;
       std::getline(comm, c);
-      if (c == name && std::find(found.begin(), found.end(), child) == found.end())
+      // A child that has ended and waits to be reaped (state Z) is not running.
+      std::ifstream stat("/proc/" + std::to_string(child) + "/stat");
+      std::string st;
+      std::getline(stat, st);
+      size_t paren = st.rfind(')');
+      bool zombie = paren != std::string::npos && paren + 2 < st.size() && st[paren + 2] == 'Z';
+      if (c == name && !zombie && std::find(found.begin(), found.end(), child) == found.end())
         found.push_back(static_cast<pid_t>(child));
     }
   }

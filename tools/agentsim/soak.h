@@ -32,7 +32,8 @@ bool RunSoak(Runner* runner, const Options& opts, Reporter* reporter);
 long OpenDescriptors(pid_t pid);
 long Threads(pid_t pid);
 
-// The children of `pid` whose command name (/proc/<child>/comm) is `name`.
+// The running children of `pid` whose command name (/proc/<child>/comm)
+// is `name`; children that ended and wait to be reaped are left out.
 std::vector<pid_t> ChildrenNamed(pid_t pid, const std::string& name);
 
 }  // namespace agentsim
