@@ -2,7 +2,9 @@
 
 #include <cstdio>
 
+#include "addin/addin_threads.h"
 #include "framework/trace.h"
+#include "stats/addin_tables.h"
 
 QVD_TRACE_UNIT("core/hooks");
 
@@ -15,11 +17,7 @@ int hookParseViewConfigFile(const char* path) {
   return 0;
 }
 
-int hookStartAddInThreads(const char** threadName) {
-  *threadName = nullptr;
-  QVD_DETAIL("add-in threads are not available in this build");
-  return 0;
-}
+int hookStartAddInThreads(const char** threadName) { return startAddInThreads(threadName); }
 
 int hookStartDatabaseCheckThread() {
   QVD_DETAIL("database check thread is not available in this build");
@@ -33,4 +31,6 @@ void hookAnswerReplication(const char*) {}
 void hookAnswerCorruptFailover(const char*) {}
 void hookAnswerDbWhitespace(const char*) {}
 void hookAnswerGroupUpdates(const char*) {}
-void hookAnswerAddInTable(const char*, const char*) {}
+void hookAnswerAddInTable(const char* groupName, const char* id) {
+  buildAddInTable(groupName, const_cast<char*>(id));
+}
