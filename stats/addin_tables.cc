@@ -5,7 +5,6 @@
 
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "agentlink/cp_client.h"
@@ -63,42 +62,87 @@ bool inName(const Line& line, const char* match, size_t length) {
 // never changed by the builders, and each candidate is checked against the
 // current text before it is used.
 
+// An open-addressing table of (hash, offset) pairs: one probe sequence per
+// look-up, no allocation per line, so the cost per line stays flat however
+// large the section is.
 struct NameIndex {
+  struct Slot {
+    uint64_t hash = 0;
+    uint32_t offset = 0;  // line start from pStatBuffer; 0 with hash 0: empty
+    bool used = false;
+  };
   uint64_t generation = 0;
-  std::unordered_map<std::string_view, std::vector<char*>> lines;
+  std::vector<Slot> slots;
+  size_t mask = 0;
 };
 NameIndex g_index;
 
+uint64_t hashName(const char* name, size_t length) {
+  uint64_t h = 1469598103934665603ull;  // FNV-1a
+  for (size_t i = 0; i < length; ++i) {
+    h ^= static_cast<unsigned char>(name[i]);
+    h *= 1099511628211ull;
+  }
+  return h;
+}
+
+// True when the line at `line` has the whole name `name` (then its tab).
+bool lineNamed(const char* line, const char* name, size_t length) {
+  return line + length < windowEnd() && memcmp(line, name, length) == 0 && line[length] == '\t';
+}
+
 void ensureIndex() {
-  if (g_index.generation == statsSnapshotGeneration() && !g_index.lines.empty()) return;
+  if (g_index.generation == statsSnapshotGeneration() && !g_index.slots.empty()) return;
   g_index.generation = statsSnapshotGeneration();
-  g_index.lines.clear();
+  g_index.slots.clear();
   if (pMvStats == nullptr) return;
   char* end = windowEnd();
+  // Lines of the section: the names, found with one walk.
+  std::vector<std::pair<char*, size_t>> names;
   char* p = beginLine(pMvStats);
   while (p < end) {
     char* name = p;
     while (p < end && !endsName(*p)) ++p;
     if (p < end && *p == '\t' && static_cast<size_t>(p - name) > kPrefixLength &&
         memcmp(name, kPrefix, kPrefixLength) == 0) {
-      g_index.lines[std::string_view(name, static_cast<size_t>(p - name))].push_back(name);
+      names.emplace_back(name, static_cast<size_t>(p - name));
     }
     while (p < end && *p != '\n' && *p != '\0') ++p;  // the rest of the line
     ++p;
+  }
+  size_t size = 16;
+  while (size < names.size() * 2) size *= 2;
+  g_index.slots.assign(size, NameIndex::Slot());
+  g_index.mask = size - 1;
+  for (const auto& n : names) {
+    uint64_t h = hashName(n.first, n.second);
+    for (size_t i = h & g_index.mask;; i = (i + 1) & g_index.mask) {
+      NameIndex::Slot& slot = g_index.slots[i];
+      if (!slot.used) {
+        slot.used = true;
+        slot.hash = h;
+        slot.offset = static_cast<uint32_t>(n.first - pStatBuffer);
+        break;
+      }
+      // The first line of a name is the one looked up.
+      if (slot.hash == h && lineNamed(pStatBuffer + slot.offset, n.first, n.second)) break;
+    }
   }
 }
 
 // The value of the first line whose whole name is `name`, normalised; null
 // when there is none.
 char* companion(const std::string& name) {
-  auto it = g_index.lines.find(name);
-  if (it == g_index.lines.end()) return nullptr;
-  for (char* line : it->second) {
-    if (memcmp(line, name.data(), name.size()) == 0 && line[name.size()] == '\t') {
+  if (g_index.slots.empty()) return nullptr;
+  uint64_t h = hashName(name.data(), name.size());
+  for (size_t i = h & g_index.mask;; i = (i + 1) & g_index.mask) {
+    const NameIndex::Slot& slot = g_index.slots[i];
+    if (!slot.used) return nullptr;
+    char* line = pStatBuffer + slot.offset;
+    if (slot.hash == h && lineNamed(line, name.data(), name.size())) {
       return getValueKeyword(line, nullptr);
     }
   }
-  return nullptr;
 }
 
 // The value of the line whose name ends at `tab`, normalised.
