@@ -3,7 +3,10 @@
 #include <pthread.h>
 #include <sys/types.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -34,6 +37,21 @@ bool relayMayConnect(void*) {
   return waitpid(pid, nullptr, WNOHANG) == 0;
 }
 
+// Starts the relay.  A relay program that is not there or cannot be run
+// counts as not started: a child whose program cannot be run would end at
+// once, and the relay would be started again and again without the agent
+// ever hearing of it.
+bool startRelay() {
+  char path[292];
+  snprintf(path, sizeof path, "%s/%s/vd/bin/%s", halcyon_home ? halcyon_home : "",
+           binArch ? binArch : "", kRelay);
+  if (access(path, X_OK) != 0) {
+    QVD_ERROR("Error: %s cannot be run: errno=%d", path, errno);
+    return false;
+  }
+  return startProcess(kRelay, &mveventpid, nullptr);
+}
+
 void collectEndedChildren() {
   while (waitpid(-1, nullptr, WNOHANG) > 0) {
   }
@@ -56,7 +74,7 @@ void* collectMVEvents(void*) {
   AddInThreadScope scope;
   unsigned long self = (unsigned long)pthread_self();
   QVD_ALWAYS("Started MV Event thread %lx", self);
-  if (!startProcess(kRelay, &mveventpid, nullptr)) {
+  if (!startRelay()) {
     cp_SendEventError(1000, MV_Server_Handle);
     QVD_ALWAYS("startProcess1 failed for qvdmvevent, collectMVEvent %lx shutting down...", self);
     return nullptr;
@@ -82,7 +100,7 @@ void* collectMVEvents(void*) {
         break;
       }
       QVD_ALWAYS("Client connection to qvdmvevent failed, retrying...");
-      if (!startProcess(kRelay, &mveventpid, nullptr)) {
+      if (!startRelay()) {
         cp_SendEventError(1000, MV_Server_Handle);
         QVD_ALWAYS("startProcess2 failed for qvdmvevent, collectMVEvent %lx shutting down...", self);
         break;
@@ -111,7 +129,7 @@ void* collectMVEvents(void*) {
       break;
     }
     QVD_ALWAYS("MV Event thread %lx restarting qvdmvevent for the %d time ...", self, pass);
-    if (!startProcess(kRelay, &mveventpid, nullptr)) {
+    if (!startRelay()) {
       cp_SendEventError(1000, MV_Server_Handle);
       QVD_ALWAYS("startProcess3 failed for qvdmvevent, collectMVEvent %lx shutting down...", self);
       break;
