@@ -204,7 +204,10 @@ bool Soak::Run() {
     // The pause between rounds; events arrive meanwhile.
     if (ok && opts_.soakPause > 0)
       runner_->Pump(std::min(end, After(Clock::now(), opts_.soakPause)), [] { return false; });
-    ok = ok && runner_->connected();
+    if (ok && !runner_->connected()) {
+      runner_->ExpectFailed("soak: the connection closed after " + Elapsed(seconds(Clock::now())));
+      ok = false;
+    }
   }
   Sample(seconds(Clock::now()));
   runner_->SetQuiet(false);
