@@ -10,9 +10,10 @@
 #include <vector>
 
 #include "agentlink/cp_client.h"
-#include "core/availability.h"
+#include "core/availability_monitor.h"
 #include "core/globals.h"
 #include "core/hooks.h"
+#include "core/slow_table_worker.h"
 #include "framework/services.h"
 #include "framework/trace.h"
 #include "serverapi/qvd_api.h"
@@ -49,6 +50,10 @@ bool intakeStarted = false;
 // back would otherwise keep an old snapshot (and its "no rows" answers) for
 // as long as it was set back.  Main thread only.
 int32_t lastStatsTime = 0;
+
+// Number of the current statistics snapshot: moves each time one is
+// taken (which also clears every table's freshness).  Main thread only.
+long snapshotNumber = 0;
 
 int32_t nowSeconds() {
   struct timespec now;
@@ -193,17 +198,40 @@ void updateCounters(Counters counters, const QvdTableDescriptor* table) {
   storeKilobyteCounters(table->groupName, table->values);
 }
 
+// Whether the rule of `route` gives `table` rows now.
+bool rowsDue(const QvdTableDescriptor* table, const Route& route) {
+  bool fresh = table->values[0] == nullptr;
+  switch (route.when) {
+    case When::kSnapshotAndFresh: return pStatBuffer != nullptr && fresh;
+    case When::kFresh: return fresh;
+    case When::kAddInAndFresh: return pMvStats != nullptr && fresh;
+    case When::kAlways: return true;
+  }
+  return false;
+}
+
+// Builders of the tables whose answers may take long (they read the
+// server's logs or directory); such tables are answered by a worker of
+// their own (core/slow_table_worker.h).
+bool replicationRows(const char* id) {
+  hookAnswerReplication(id);
+  return false;  // no rows are built yet
+}
+bool groupUpdateRows(const char* id) {
+  hookAnswerGroupUpdates(id);
+  return false;
+}
+SlowTableBuilder slowBuilder(Builder builder) {
+  switch (builder) {
+    case Builder::kReplication: return replicationRows;
+    case Builder::kGroupUpdates: return groupUpdateRows;
+    default: return nullptr;
+  }
+}
+
 // Adds the rows of `table` for request `id` (none when the rule says so).
 void buildRows(const QvdTableDescriptor* table, const Route& route, char* id) {
-  bool fresh = table->values[0] == nullptr;
-  bool build = false;
-  switch (route.when) {
-    case When::kSnapshotAndFresh: build = pStatBuffer != nullptr && fresh; break;
-    case When::kFresh: build = fresh; break;
-    case When::kAddInAndFresh: build = pMvStats != nullptr && fresh; break;
-    case When::kAlways: build = true; break;
-  }
-  if (!build) return;
+  if (!rowsDue(table, route)) return;
   switch (route.builder) {
     case Builder::kSingleRow:
       Parse_Velora_Data(id, table->groupName, table->values, table->columnCount,
@@ -252,6 +280,7 @@ void refreshSnapshot() {
     // Answers already built must not wait for the server.
     sendHeldAnswers(true);
     lastStatsTime = now;
+    ++snapshotNumber;
     status = queryStats();
   } else {
     QVD_DETAIL("%s statistics buffer cache hit at %d seconds", server_name, age);
@@ -263,7 +292,18 @@ void refreshSnapshot() {
   }
 }
 
-void answer(CpRequest* request) {
+// Hands the request of a slow table to that table's worker; false when the
+// table is not slow or has no worker.
+bool handToWorker(const QvdTableDescriptor* table, const Route& route, CpRequest* request) {
+  SlowTableBuilder build = slowBuilder(route.builder);
+  if (build == nullptr) return false;
+  return handToSlowTableWorker(table->groupName, build, route.when == When::kAlways,
+                               snapshotNumber, request);
+}
+
+// Answers one filed request.  Returns true when it was handed to a worker,
+// which then also releases it.
+bool answer(CpRequest* request) {
   const QvdTableDescriptor* table = findTableDescriptorByToken(request->handle);
   QVD_DETAIL("Main(%s) received request type=%d for handle=%s id=%s", server_name, request->type,
              table ? table->groupName : "(unknown)", request->id);
@@ -271,7 +311,8 @@ void answer(CpRequest* request) {
   const Route* route = table ? routeFor(table) : nullptr;
   // MV_Server rows travel as events: its requests, like those of an
   // unknown token, get no answer.
-  if (route == nullptr) return;
+  if (route == nullptr) return false;
+  if (handToWorker(table, *route, request)) return true;
   // The replication analysis reads the server's logs: what is built already
   // goes out first.
   if (route->builder == Builder::kReplication) sendHeldAnswers(true);
@@ -282,6 +323,17 @@ void answer(CpRequest* request) {
   } else {
     heldAnswers.push_back({request->id, table->groupName});
   }
+  return false;
+}
+
+// Requests of the current pass handed to workers: they are not released
+// here.  Main thread only; keeps its capacity from pass to pass.
+std::vector<const CpRequest*> handedOver;
+
+bool wasHandedOver(const CpRequest* request) {
+  for (const CpRequest* r : handedOver)
+    if (r == request) return true;
+  return false;
 }
 
 void tablePass() {
@@ -293,13 +345,16 @@ void tablePass() {
   if (outstandingRequests->getCount() > 0) cp_HoldAnswers();
   for (QVDHashMapIterator it(outstandingRequests); it.hasNext();) {
     it.next();
-    answer(static_cast<CpRequest*>(const_cast<void*>(it.getData())));
+    CpRequest* request = static_cast<CpRequest*>(const_cast<void*>(it.getData()));
+    if (answer(request)) handedOver.push_back(request);
   }
   sendHeldAnswers(false);
   for (QVDHashMapIterator it(outstandingRequests); it.hasNext();) {
     it.next();
-    cp_FreeRequest(static_cast<CpRequest*>(const_cast<void*>(it.getData())));
+    CpRequest* request = static_cast<CpRequest*>(const_cast<void*>(it.getData()));
+    if (!wasHandedOver(request)) cp_FreeRequest(request);
   }
+  handedOver.clear();
   outstandingRequests->clear();
   LockRelease(&outstandingReqHashLock);
 }
@@ -353,6 +408,9 @@ bool askedToEnd() {
 }
 
 int shutDown() {
+  // No thread may be inside the server when its runtime ends.
+  stopSlowTableWorkers();
+  stopAvailabilityMonitor();
   QVD_DETAIL("calling VxTermRuntime...");
   QVD_VxTermRuntime();
   LockGet(&outstandingReqHashLock);
@@ -453,17 +511,13 @@ void* waitForRequest(void*) {
 
 int runDispatchLoop(int pingInterval) {
   QVD_ENTRY();
-  int pingCycleCount = 0;
+  startAvailabilityMonitor();
   for (;;) {
     if (askedToEnd()) break;
-    // The check runs on every (pingInterval + 1)th pass; counting this way
-    // cannot overflow whatever the interval.
-    if (pingCycleCount < pingInterval) {
-      ++pingCycleCount;
-    } else {
+    // The check runs on every (pingInterval + 1)th pass, on its own thread.
+    if (availabilityCheckDue(pingInterval)) {
       QVD_DETAIL("Velora Server and Cluster status cycle");
-      pingServerCluster();
-      pingCycleCount = 0;
+      runAvailabilityCheck();
       if (askedToEnd()) {
         QVD_ALWAYS("pingServerCluster caught shutdown...");
         break;
