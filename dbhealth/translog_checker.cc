@@ -8,6 +8,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "dbhealth/backup_leftovers.h"
 #include "dbhealth/vaxel_ini_editor.h"
 #include "framework/trace.h"
 
@@ -94,6 +95,13 @@ int VeloraTransLogChecker::checkAndDisableTransLog() {
     QVD_ALWAYS("Error: failed to get the file lock.");
     EndSequence();
     return rc;
+  }
+  // Once per process, at start-up: with the lock held, any backup found is
+  // one that a collector which ended too early left behind.
+  static bool leftoversChecked = false;
+  if (!leftoversChecked) {
+    leftoversChecked = true;
+    reportLeftoverBackups(m_backupFilePrefix, m_vaxelIniFileName);
   }
 
   VaxelIniEditor editor(m_vaxelIniFileName);
