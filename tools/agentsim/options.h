@@ -39,6 +39,7 @@ struct Options {
   std::vector<std::string> benchGroups;
   // --bench-slow-member NAME=MS: cluster members whose ping takes MS ms.
   std::vector<std::pair<std::string, long>> benchSlowMembers;
+  long benchUnanswered = 0;  // requests that get no answer (MV_Server), after the bursts
   std::vector<std::string> command;  // after "--"
   bool help = false;
 };
