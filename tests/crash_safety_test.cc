@@ -21,6 +21,8 @@
 #include <regex>
 #include <set>
 #include <thread>
+#include <ctime>
+#include <map>
 
 #include "e2e_testutil.h"
 
@@ -201,6 +203,30 @@ TEST(CrashSafety, LeftoverBackupIsReportedAndNothingChanged) {
   EXPECT_EQ(ini, readFile(iniPath(install)));
   EXPECT_EQ(backup, readFile(backupPath));
   EXPECT_TRUE(s.traced("Transaction log is not enabled"));
+}
+
+TEST(CrashSafety, NewBackupNeverReplacesOneLeftBehind) {
+  Install install;
+  const std::string ini = "TRANSLOG_STATUS=1\nPREVIOUS_TRANSLOG_STATUS=1\n";
+  writeIni(install, ini, 0644);
+  // Backups left by killed runs under the names of this second and the next
+  // few, each with its own content.
+  long now = static_cast<long>(time(nullptr));
+  std::map<std::string, std::string> left;
+  for (long t = now; t < now + 4; ++t) {
+    std::string path = install.home() + "/config/vaxel.ini." + std::to_string(t);
+    left[path] = "left at " + std::to_string(t) + "\n";
+    FILE* f = fopen(path.c_str(), "w");
+    ASSERT_NE(nullptr, f);
+    fputs(left[path].c_str(), f);
+    fclose(f);
+  }
+  Session s = runSession(install, install.env(), {"registration"});
+  EXPECT_EQ(30, s.collectorStatus()) << s.problems();
+  EXPECT_TRUE(s.traced("Transaction log is restored successfully"));
+  EXPECT_EQ(ini, readFile(iniPath(install)));
+  for (const auto& [path, content] : left) EXPECT_EQ(content, readFile(path)) << path;
+  EXPECT_EQ(left.size(), backups(install).size());
 }
 
 TEST(CrashSafety, StatusFileReaderNeverSeesItEmptyOrPartial) {

@@ -102,5 +102,55 @@ TEST(SlowMember, ChecksRunOnTheDispatchThreadWhenTheMonitorCannotStart) {
   EXPECT_EQ(2u, all(s, "Writing server status:0, cluster status:8").size()) << s.trace;
 }
 
+// Requests for the replication and group-update tables, each table three
+// times, among requests for another table.
+Session slowTables(const Install& install, const std::string& model) {
+  install.writeModel("server.json", model);
+  auto env = install.env();
+  env["QVD_LOG_VDB_MONITOR"] = "on";
+  env["QVD_VELORA_GROUP_MONITOR"] = "ON";
+  std::vector<std::string> script = {"registration"};
+  for (int round = 0; round < 3; ++round) {
+    script.push_back("request Velora_Replication Velora_Group_Updates Velora_Server");
+    script.push_back("expect all");
+  }
+  return runSession(install, env, script);
+}
+
+// The ids of the answers for `group`, in the order they arrived.
+std::vector<std::string> answerIds(const Session& s, const std::string& group) {
+  std::vector<std::string> ids;
+  for (const Json& a : s.answers(group)) ids.push_back(a["id"].get<std::string>());
+  return ids;
+}
+
+TEST(SlowTables, AnsweredInOrderByAWorkerOfTheirOwn) {
+  Install install;
+  Session s = slowTables(install, "{}");
+  ASSERT_EQ(30, s.collectorStatus()) << s.problems();
+  EXPECT_EQ((std::vector<std::string>{"1", "4", "7"}), answerIds(s, "Velora_Replication"));
+  EXPECT_EQ((std::vector<std::string>{"2", "5", "8"}), answerIds(s, "Velora_Group_Updates"));
+  EXPECT_EQ(3u, s.answers("Velora_Server").size());
+  // One worker per table, started with its first request.
+  EXPECT_EQ(2u, all(s, "Started worker thread").size());
+  for (const char* table : {"Velora_Replication", "Velora_Group_Updates"}) {
+    EXPECT_EQ(1u, all(s, std::string(" for ") + table + "\n").size()) << table;
+    EXPECT_EQ(3u, all(s, std::string(" for ") + table + " handed to its worker").size()) << table;
+  }
+}
+
+TEST(SlowTables, AnsweredByTheLoopWhenTheirWorkerCannotStart) {
+  Install install;
+  Session s = slowTables(install, R"({"initThread": 421})");
+  ASSERT_EQ(30, s.collectorStatus()) << s.problems();
+  EXPECT_TRUE(s.traced("worker of Velora_Replication: VxInitThread failed with rc: 421"));
+  EXPECT_TRUE(s.traced("worker of Velora_Replication: the dispatch loop answers Velora_Replication itself"));
+  EXPECT_FALSE(s.traced("handed to its worker"));
+  EXPECT_EQ((std::vector<std::string>{"1", "4", "7"}), answerIds(s, "Velora_Replication"));
+  EXPECT_EQ((std::vector<std::string>{"2", "5", "8"}), answerIds(s, "Velora_Group_Updates"));
+  // The worker is tried once per table, not once per request.
+  EXPECT_EQ(2u, all(s, "Started worker thread").size());
+}
+
 }  // namespace
 }  // namespace e2e
