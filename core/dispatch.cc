@@ -292,17 +292,49 @@ void refreshSnapshot() {
   }
 }
 
-// Hands the request of a slow table to that table's worker; false when the
-// table is not slow or has no worker.
-bool handToWorker(const QvdTableDescriptor* table, const Route& route, CpRequest* request) {
+// A request of a slow table taken for its worker in the current pass.  It
+// is handed over once the pass has removed it from the request table, so
+// that the worker, which releases it, never frees a request still filed.
+struct HandOver {
+  CpRequest* request;
+  const char* group;
+  SlowTableBuilder build;
+  bool everyRequest;
+  long snapshot;
+};
+// Main thread only; keeps its capacity from pass to pass.
+std::vector<HandOver> handOvers;
+
+// Takes the request of a slow table for that table's worker; false when
+// the table is not slow or has no worker.
+bool takeForWorker(const QvdTableDescriptor* table, const Route& route, CpRequest* request) {
   SlowTableBuilder build = slowBuilder(route.builder);
-  if (build == nullptr) return false;
-  return handToSlowTableWorker(table->groupName, build, route.when == When::kAlways,
-                               snapshotNumber, request);
+  if (build == nullptr || !slowTableWorkerReady(table->groupName)) return false;
+  handOvers.push_back({request, table->groupName, build, route.when == When::kAlways, snapshotNumber});
+  return true;
 }
 
-// Answers one filed request.  Returns true when it was handed to a worker,
-// which then also releases it.
+bool takenForWorker(const CpRequest* request) {
+  for (const HandOver& h : handOvers)
+    if (h.request == request) return true;
+  return false;
+}
+
+// Hands the requests taken in this pass to their workers.
+void handOverTaken() {
+  for (const HandOver& h : handOvers) {
+    if (!handToSlowTableWorker(h.group, h.build, h.everyRequest, h.snapshot, h.request)) {
+      // Only when the workers are stopping: unanswered, like the requests
+      // left filed at shutdown.
+      cp_DropRequest(h.request->id);
+      cp_FreeRequest(h.request);
+    }
+  }
+  handOvers.clear();
+}
+
+// Answers one filed request.  Returns true when it was taken for a worker,
+// which then answers and releases it.
 bool answer(CpRequest* request) {
   const QvdTableDescriptor* table = findTableDescriptorByToken(request->handle);
   QVD_DETAIL("Main(%s) received request type=%d for handle=%s id=%s", server_name, request->type,
@@ -316,7 +348,7 @@ bool answer(CpRequest* request) {
     cp_DropRequest(request->id);
     return false;
   }
-  if (handToWorker(table, *route, request)) return true;
+  if (takeForWorker(table, *route, request)) return true;
   // The replication analysis reads the server's logs: what is built already
   // goes out first.
   if (route->builder == Builder::kReplication) sendHeldAnswers(true);
@@ -333,16 +365,6 @@ bool answer(CpRequest* request) {
   return false;
 }
 
-// Requests of the current pass handed to workers: they are not released
-// here.  Main thread only; keeps its capacity from pass to pass.
-std::vector<const CpRequest*> handedOver;
-
-bool wasHandedOver(const CpRequest* request) {
-  for (const CpRequest* r : handedOver)
-    if (r == request) return true;
-  return false;
-}
-
 void tablePass() {
   QVD_DETAIL("checking hash table for requests...");
   LockGet(&outstandingReqHashLock);
@@ -353,16 +375,16 @@ void tablePass() {
   for (QVDHashMapIterator it(outstandingRequests); it.hasNext();) {
     it.next();
     CpRequest* request = static_cast<CpRequest*>(const_cast<void*>(it.getData()));
-    if (answer(request)) handedOver.push_back(request);
+    answer(request);
   }
   sendHeldAnswers(false);
   for (QVDHashMapIterator it(outstandingRequests); it.hasNext();) {
     it.next();
     CpRequest* request = static_cast<CpRequest*>(const_cast<void*>(it.getData()));
-    if (!wasHandedOver(request)) cp_FreeRequest(request);
+    if (!takenForWorker(request)) cp_FreeRequest(request);
   }
-  handedOver.clear();
   outstandingRequests->clear();
+  handOverTaken();
   LockRelease(&outstandingReqHashLock);
 }
 

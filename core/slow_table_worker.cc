@@ -114,6 +114,8 @@ Worker* workerFor(const char* group) {
 
 }  // namespace
 
+bool slowTableWorkerReady(const char* group) { return !stopping.load() && workerFor(group) != nullptr; }
+
 bool handToSlowTableWorker(const char* group, SlowTableBuilder build, bool everyRequest,
                            long snapshot, CpRequest* request) {
   if (stopping.load()) return false;

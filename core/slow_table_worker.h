@@ -32,8 +32,9 @@
 // requests still queued without answering them (as the request table's are
 // at shutdown), ends each worker's runtime and joins its thread.
 //
-// Thread-safety: handToSlowTableWorker and stopSlowTableWorkers are called
-// from the dispatch thread; slowTableWorkersStopping from any thread.
+// Thread-safety: slowTableWorkerReady, handToSlowTableWorker and
+// stopSlowTableWorkers are called from the dispatch thread;
+// slowTableWorkersStopping from any thread.
 #ifndef QVD_CORE_SLOW_TABLE_WORKER_H_
 #define QVD_CORE_SLOW_TABLE_WORKER_H_
 
@@ -43,14 +44,18 @@
 // sends the answer afterwards.  Returns true when it added at least one row.
 using SlowTableBuilder = bool (*)(const char* id);
 
-// Hands data request `request` of `group` (a text that lives for the whole
-// run) to the group's worker, starting the worker at the group's first
-// request.  With `everyRequest` every request gets rows from build(id);
-// otherwise only while the table has no rows for `snapshot` yet (the
-// number of the statistics snapshot the loop dispatched the request under).
-// Returns true when the worker took the request: from then on it answers
-// and releases it.  Returns false when the group has no worker; the request
-// is then still the caller's.
+// True when `group` (a text that lives for the whole run) has a worker,
+// which is started, with its runtime, at the group's first call; false
+// when it has none: the group's requests are then the caller's to answer.
+bool slowTableWorkerReady(const char* group);
+
+// Hands data request `request` of `group` to the group's worker.  With
+// `everyRequest` every request gets rows from build(id); otherwise only
+// while the table has no rows for `snapshot` yet (the number of the
+// statistics snapshot the loop dispatched the request under).  Returns true
+// when the worker took the request: from then on it answers and releases
+// it.  Returns false, the request still the caller's, when the group has no
+// worker or the workers are stopping.
 bool handToSlowTableWorker(const char* group, SlowTableBuilder build, bool everyRequest,
                            long snapshot, CpRequest* request);
 
