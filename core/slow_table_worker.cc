@@ -121,11 +121,12 @@ bool handToSlowTableWorker(const char* group, SlowTableBuilder build, bool every
   if (stopping.load()) return false;
   Worker* w = workerFor(group);
   if (w == nullptr) return false;
+  // Traced first: once queued, the request may be answered and freed.
+  QVD_DETAIL("request id=%s for %s handed to its worker", request->id, group);
   pthread_mutex_lock(&w->mutex);
   w->queue.push_back({request, build, everyRequest, snapshot});
   pthread_cond_broadcast(&w->cond);
   pthread_mutex_unlock(&w->mutex);
-  QVD_DETAIL("request id=%s for %s handed to its worker", request->id, group);
   return true;
 }
 
