@@ -213,13 +213,15 @@ bool rowsDue(const QvdTableDescriptor* table, const Route& route) {
 // Builders of the tables whose answers may take long (they read the
 // server's logs or directory); such tables are answered by a worker of
 // their own (core/slow_table_worker.h).
+// The result says whether rows were added (it decides the replication
+// table's freshness; the group updates are built for every request).
 bool replicationRows(const char* id) {
   hookAnswerReplication(id);
-  return false;  // no rows are built yet
+  return false;  // this build adds no replication rows yet
 }
 bool groupUpdateRows(const char* id) {
   hookAnswerGroupUpdates(id);
-  return false;
+  return true;
 }
 SlowTableBuilder slowBuilder(Builder builder) {
   switch (builder) {
@@ -440,6 +442,7 @@ int shutDown() {
   // No thread may be inside the server when its runtime ends.
   stopSlowTableWorkers();
   stopAvailabilityMonitor();
+  hookStopDatabaseCheckThread();
   QVD_DETAIL("calling VxTermRuntime...");
   QVD_VxTermRuntime();
   // Decided before the link is closed: closing it ends the intake thread,
