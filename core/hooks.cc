@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "core/replication_answer.h"
 #include "framework/trace.h"
 
 QVD_TRACE_UNIT("core/hooks");
@@ -29,7 +30,7 @@ int hookStartDatabaseCheckThread() {
 void hookGroupAnalyzerInit(const char*) {}
 void hookGroupAnalyzerClose() {}
 
-void hookAnswerReplication(const char*) {}
+void hookAnswerReplication(const char* id) { answerReplication(id); }
 void hookAnswerCorruptFailover(const char*) {}
 void hookAnswerDbWhitespace(const char*) {}
 void hookAnswerGroupUpdates(const char*) {}
