@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <strings.h>
 #include <string>
 
 #include "framework/trace.h"
@@ -32,7 +33,11 @@ int FindNickName(_formtable* table, char* nickname) {
   size_t n = strlen(nickname);
   int found = -1;
   for (int row = 0; row < kFormTableRows; ++row) {
-    if (strncmp(table[row].nickName, nickname, n) != 0) continue;
+    // A nickname may also be the start of the form's own name ("phone"),
+    // so that "p" is ambiguous between the phone and passthru forms.
+    if (strncmp(table[row].nickName, nickname, n) != 0 &&
+        strncasecmp(table[row].formName, nickname, n) != 0)
+      continue;
     if (found != -1) return -1;
     found = row;
   }

@@ -24,8 +24,10 @@ constexpr int kFormTableRows = 12;
 extern _formtable FormTable[kFormTableRows];
 
 // Lower-cases `nickname` in place, strips double quotes at both ends and
-// returns the one row whose nickName starts with it; -1 for none or
-// several (an empty nickname matches every row).
+// returns the one row whose nickName, or whose formName ignoring case,
+// starts with it; -1 for none or several (an empty nickname matches every
+// row).  So "repl" finds replication, "phone call - i" the incoming calls,
+// and "p" is ambiguous.
 int FindNickName(_formtable* table, char* nickname);
 
 // The row whose formName equals `formName` exactly, or -1.
