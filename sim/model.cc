@@ -12,7 +12,8 @@
 
 namespace vaxelsim {
 
-using nlohmann::json;
+// Ordered: documents keep their items in the order the file writes them.
+using json = nlohmann::ordered_json;
 
 FileStamp FileStamp::Of(const std::string& path) {
   FileStamp s;
@@ -273,6 +274,12 @@ bool Model::Parse(const std::string& text, ModelData* m, std::vector<std::string
       }
     }
   }
+  TimeContext tc;
+  tc.style = m->Style();
+  tc.now = m->clock == ModelData::Clock::kFixed    ? m->fixedTicks
+           : m->clock == ModelData::Clock::kOffset ? RealNowTicks() + m->offsetSeconds * kTicksPerSecond
+                                                   : RealNowTicks();
+  m->db = ParseDbModel(doc, tc, problems);
   return true;
 }
 

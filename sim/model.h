@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "serverapi/vaxel.h"
+#include "sim/db_model.h"
 #include "sim/sim_time.h"
 
 namespace vaxelsim {
@@ -57,6 +58,7 @@ struct ModelData {
   VxStatus initRuntime = 0;
   VxStatus initThread = 0;
   std::map<unsigned, std::string> messages;  // extra message texts by code
+  std::shared_ptr<const DbModel> db = std::make_shared<DbModel>();  // databases, directory
 
   TextStyle Style() const;
   void FillIntl(VxLocaleFormat* intl) const;
