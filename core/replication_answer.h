@@ -9,7 +9,8 @@
 
 // Adds the rows for data request `id`; the caller sends the answer.  The
 // first request of the process analyses from one day before now; each
-// later one from the end time of the last row of the previous answer.
+// later one from one second after the end time of the last row of the
+// previous answer (an answer without rows leaves the start where it was).
 void answerReplication(const char* id);
 
 // Formats a duration in seconds rounded half away from zero.

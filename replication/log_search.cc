@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "framework/trace.h"
 #include "replication/repl_time.h"
@@ -98,13 +99,21 @@ long DumpTextlistItem(char* list, size_t length) {
     total += l;
   }
   if (header + total > length) return -1;
-  size_t written = 0;
+  // Where each entry lies, read before the first move overwrites the
+  // list's header.
+  std::unique_ptr<std::pair<char*, uint16_t>[]> entries(
+      new (std::nothrow) std::pair<char*, uint16_t>[count ? count : 1]);
+  if (!entries) return -1;
   for (uint16_t i = 0; i < count; ++i) {
     char* entry = nullptr;
     uint16_t entryLength = 0;
     if (QVD_VxListEntryText(list, 0, i, &entry, &entryLength) != 0 || entry == nullptr) return -1;
-    memmove(list + written, entry, entryLength);
-    written += entryLength;
+    entries[i] = {entry, entryLength};
+  }
+  size_t written = 0;
+  for (uint16_t i = 0; i < count; ++i) {
+    memmove(list + written, entries[i].first, entries[i].second);
+    written += entries[i].second;
     list[written++] = '\n';
   }
   return static_cast<long>(written);
