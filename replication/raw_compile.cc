@@ -172,9 +172,11 @@ int CompileRawEventResult(const logresult* logResults, replResult** rawList,
   static const char kStart[] = "Starting replication";
   static const char kWithServer[] = "Starting replication with server ";
   // Start keys of the records already in the list, by partner in lower case.
-  std::map<std::string, std::multimap<long, const replResult*>> known;
+  // Start events before the period count too: a second start event of a
+  // replication reported by an earlier answer is not a new replication.
+  std::map<std::string, std::multimap<long, VxTimeDate>> known;
   for (const replResult* r = RewindReplResult(*rawList); r != nullptr; r = r->next)
-    known[lowered(r->repl_svrName)].emplace(r->startKey, r);
+    known[lowered(r->repl_svrName)].emplace(r->startKey, r->startTD);
 
   for (const logresult* hit = logResults; hit != nullptr; hit = hit->next) {
     const char* text = hit->foundStr;
@@ -198,10 +200,15 @@ int CompileRawEventResult(const logresult* logResults, replResult** rawList,
                 text);
       continue;
     }
-    if (QVD_VxTimeCompare(&when, startDate) == -1) continue;
     const char* partner = lowstrstr(text, kWithServer);
     if (partner == nullptr || partner[sizeof kWithServer - 1] == '\0') {
       QVD_ERROR("CompileRawEventResult: no partner server named; event skipped: |%s|", text);
+      continue;
+    }
+    if (QVD_VxTimeCompare(&when, startDate) == -1) {
+      replResult anchor = {};
+      copyField(anchor.repl_svrName, sizeof anchor.repl_svrName, partner + sizeof kWithServer - 1);
+      known[lowered(anchor.repl_svrName)].emplace(timeKey(when), when);
       continue;
     }
     memcpy(record.EndTime, record.StartTime, sizeof record.EndTime);
@@ -215,7 +222,7 @@ int CompileRawEventResult(const logresult* logResults, replResult** rawList,
     auto& same = known[lowered(record.repl_svrName)];
     bool duplicate = false;
     for (auto it = same.lower_bound(key - 5); it != same.end() && it->first <= key + 5; ++it) {
-      long diff = QVD_VxTimeDifference(&when, &it->second->startTD);
+      long diff = QVD_VxTimeDifference(&when, &it->second);
       if (diff > -5 && diff < 5) {
         duplicate = true;
         break;
@@ -227,7 +234,7 @@ int CompileRawEventResult(const logresult* logResults, replResult** rawList,
     }
     replResult* added = insertReplResult(rawList, &record, serverInfo);
     if (added == nullptr) return 1;
-    same.emplace(added->startKey, added);
+    same.emplace(added->startKey, added->startTD);
   }
   return 0;
 }

@@ -67,7 +67,8 @@ int CompileRawLogResult(const logresult* logResults, replResult** rawList,
 // One raw record per "Starting replication with server X" line that has a
 // readable time before the phrase, is not earlier than *startDate and is
 // not within 5 seconds of a record for the same partner (any case) already
-// in *rawList.  Lines without such a time or partner are skipped with a
+// in *rawList or of an earlier start event of the same search (so that a
+// replication started before *startDate is not counted again).  Lines without such a time or partner are skipped with a
 // trace line.  Returns 0, or 1 when memory runs out.
 int CompileRawEventResult(const logresult* logResults, replResult** rawList,
                           const VxTimeDate* startDate, const _ServerInfoBlock* serverInfo);

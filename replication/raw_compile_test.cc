@@ -89,6 +89,10 @@ TEST_F(RawCompileTest, StartEventsWithinFiveSecondsOfAKnownRunAreDuplicates) {
   hits.Add(9, "EventList", "12/06/2026 09:00:05 AM Starting replication with server srv3/acme");
   hits.Add(9, "EventList", "12/06/2026 09:00:06 AM Starting replication with server srv3/acme");
   hits.Add(9, "EventList", "12/06/2026 09:30:00 AM starting REPLICATION with server srv5/acme");
+  // Before the start date: not added, but a start event 2 seconds later is
+  // the same replication.
+  hits.Add(9, "EventList", "12/06/2026 07:59:59 AM Starting replication with server srv6/acme");
+  hits.Add(9, "EventList", "12/06/2026 08:00:01 AM Starting replication with server srv6/acme");
   VxTimeDate start = T("12/06/2026 08:00:00 AM");
   ASSERT_EQ(CompileRawEventResult(hits.list, &raw_, &start, &info_), 0);
   std::string seen;
