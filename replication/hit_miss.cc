@@ -35,6 +35,8 @@ struct Analysis {
   const replRequest* request = nullptr;
   const _ServerInfoBlock* serverInfo = nullptr;
   VxTimeDate periodEnd;
+  long startKey = 0;      // of request->startDate
+  long periodEndKey = 0;
   // Raw records by exact partner name, in list order (start order).
   std::map<std::string, std::vector<RawEntry>> byPartner;
 };
@@ -53,8 +55,10 @@ size_t firstFrom(const std::vector<RawEntry>& records, const VxTimeDate& slot) {
   size_t i = std::lower_bound(records.begin(), records.end(), key,
                               [](const RawEntry& e, long k) { return e.key < k; }) -
              records.begin();
+  const long slotKey = key + 1;
   while (i < records.size() &&
-         (!records[i].alive || compare(records[i].record->startTD, slot) == -1))
+         (!records[i].alive ||
+          compareTimes(records[i].record->startTD, records[i].key, slot, slotKey) == -1))
     ++i;
   return i;
 }
@@ -75,10 +79,15 @@ bool beforeStart(const Analysis& a, const VxTimeDate& t) {
   return compare(t, a.request->startDate) == -1;
 }
 
+// The same for a record, whose start key is known.
+bool recordBeforeStart(const Analysis& a, const replResult* r) {
+  return compareTimes(r->startTD, r->startKey, a.request->startDate, a.startKey) == -1;
+}
+
 // A hit: added unless it started before the request's start date.
 void judgeHit(Analysis& a, RawEntry& entry, bool skipEarly) {
   entry.record->Hit_Miss = kReplHit;
-  if (skipEarly && beforeStart(a, entry.record->startTD)) {
+  if (skipEarly && recordBeforeStart(a, entry.record)) {
     QVD_DETAIL("**HIT SKIP** %s at |%s|", entry.record->repl_svrName, entry.record->StartTime);
   } else {
     addResult(a, entry.record, "**HIT**");
@@ -141,7 +150,7 @@ void processReplTimeRangeOneTime(Analysis& a, const replschedule* schedule, cons
       if (compare(e.record->startTD, end) == 1) break;
       hit = true;
       e.record->Hit_Miss = kReplHit;
-      if (beforeStart(a, e.record->startTD)) {
+      if (recordBeforeStart(a, e.record)) {
         QVD_DETAIL("**HIT SKIP** %s at |%s|", e.record->repl_svrName, e.record->StartTime);
       } else if (!timeDateFallsOnScheduledDay(e.record->startTD, schedule->weekdays)) {
         QVD_DETAIL("logged time weekday not in schedule");
@@ -391,6 +400,8 @@ int ConstructReplResult(replResult** result, const replRequest* request, replRes
   VxTimeDate now;
   QVD_VxCurrentTime(&now);
   if (compare(a.periodEnd, now) == 1) a.periodEnd = now;
+  a.startKey = timeKey(request->startDate);
+  a.periodEndKey = timeKey(a.periodEnd);
   for (replResult* r = a.raw; r != nullptr; r = r->next)
     a.byPartner[r->repl_svrName].push_back(RawEntry{r, r->startKey, true});
 
@@ -416,7 +427,8 @@ int ConstructReplResult(replResult** result, const replRequest* request, replRes
   for (replResult* r = a.raw; r != nullptr;) {
     replResult* next = r->next;
     r->Hit_Miss = kReplManual;
-    if (!beforeStart(a, r->startTD) && compare(r->startTD, a.periodEnd) != 1) {
+    if (!recordBeforeStart(a, r) &&
+        compareTimes(r->startTD, r->startKey, a.periodEnd, a.periodEndKey) != 1) {
       addResult(a, r, "**MANUAL**");
     } else {
       QVD_DETAIL("**MANUAL SKIP** %s at |%s|", r->repl_svrName, r->StartTime);

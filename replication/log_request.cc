@@ -18,6 +18,8 @@ logresult* new_logResult(const char* found, const char* formName, const char* fi
   copyField(hit->fieldName, sizeof hit->fieldName, fieldName);
   hit->noteID = noteID;
   hit->next = nullptr;
+  hit->hasTime = 0;
+  hit->timeValue = VxTimeDate{{0, 0}};
   return hit;
 }
 

@@ -17,6 +17,10 @@ struct logresult {
   char fieldName[64];   // item the line came from
   uint32_t noteID;      // id of the document
   logresult* next;
+  // For a time item: the time itself, so that readers need not read
+  // foundStr back (hasTime 0 for every other hit).
+  int32_t hasTime;
+  VxTimeDate timeValue;
 };
 
 // Receives the hits of one document as soon as the document is read; it

@@ -11,7 +11,6 @@
 #include "replication/repl_time.h"
 #include "replication/text_utils.h"
 #include "serverapi/qvd_api.h"
-#include "util/nls.h"
 
 QVD_TRACE_UNIT("replication/logsearch");
 
@@ -32,11 +31,16 @@ struct SearchContext {
 };
 
 // Appends a hit after the context's last one.
-void addHit(SearchContext* ctx, const char* text, const char* fieldName) {
+void addHit(SearchContext* ctx, const char* text, const char* fieldName,
+            const VxTimeDate* time = nullptr) {
   logresult* hit = new_logResult(text, ctx->formName, fieldName, ctx->noteId);
   if (hit == nullptr) {
     QVD_ERROR("add_logResult_list: out of memory");
     return;
+  }
+  if (time != nullptr && text[0] != '\0') {
+    hit->hasTime = 1;
+    hit->timeValue = *time;
   }
   if (ctx->tail == nullptr) {
     ctx->head = hit;
@@ -78,7 +82,7 @@ void addTextValue(SearchContext* ctx, char* data, size_t length, const char* fie
               ctx->noteId);
     return;
   }
-  unsigned long n = length == 0 ? 0 : NLS_VxTranslate(NLS_SERVER_TO_HOST, data, length, text.get(), 3 * length);
+  unsigned long n = toHostText(data, length, text.get(), 3 * length);
   text[n] = '\0';
   addLines(ctx, text.get(), fieldName);
 }
@@ -99,16 +103,18 @@ long DumpTextlistItem(char* list, size_t length) {
     total += l;
   }
   if (header + total > length) return -1;
-  // Where each entry lies, read before the first move overwrites the
-  // list's header.
+  // Where each entry lies (the list's documented layout: count, lengths,
+  // then the entries' bytes), taken before the first move overwrites the
+  // header.
   std::unique_ptr<std::pair<char*, uint16_t>[]> entries(
       new (std::nothrow) std::pair<char*, uint16_t>[count ? count : 1]);
   if (!entries) return -1;
+  char* at = list + header;
   for (uint16_t i = 0; i < count; ++i) {
-    char* entry = nullptr;
-    uint16_t entryLength = 0;
-    if (QVD_VxListEntryText(list, 0, i, &entry, &entryLength) != 0 || entry == nullptr) return -1;
-    entries[i] = {entry, entryLength};
+    uint16_t l;
+    memcpy(&l, list + 2 + 2 * i, 2);
+    entries[i] = {at, l};
+    at += l;
   }
   size_t written = 0;
   for (uint16_t i = 0; i < count; ++i) {
@@ -127,7 +133,7 @@ VxStatus DumpOneItem(uint16_t, uint16_t, const char* name, uint16_t nameLength, 
   memcpy(rawName, name, take);
   rawName[take] = '\0';
   char fieldName[129];
-  unsigned long n = take == 0 ? 0 : NLS_VxTranslate(NLS_SERVER_TO_HOST, rawName, take, fieldName, 128);
+  unsigned long n = toHostText(rawName, take, fieldName, 128);
   fieldName[n] = '\0';
 
   const logrequest& req = ctx->request;
@@ -172,7 +178,7 @@ VxStatus DumpOneItem(uint16_t, uint16_t, const char* name, uint16_t nameLength, 
       char text[81] = "";
       uint16_t length = 0;
       if (QVD_VxTimeToText(&intl, nullptr, &time, text, sizeof text, &length) != 0) text[0] = '\0';
-      if (DiscriminateText(text, req.incExcStack) == 0) addHit(ctx, text, fieldName);
+      if (DiscriminateText(text, req.incExcStack) == 0) addHit(ctx, text, fieldName, &time);
       break;
     }
     default:
@@ -272,6 +278,14 @@ int initIncExcStack(logrequest* request) {
 
 int checkfordate(const logrequest* request, const char* line) {
   if (strlen(line) < 16) return 1;
+  // Every date the server writes starts with a digit: other lines are no
+  // date, and the server is not asked.
+  const char* first = line;
+  while (*first == ' ') ++first;
+  if (*first < '0' || *first > '9') {
+    QVD_DETAIL("checkfordate: sztempdate is not a valid timedate");
+    return 1;
+  }
   VxTimeDate when;
   if (QVD_VxTextToTime(&intl, nullptr, line, 22, &when) != 0) {
     QVD_DETAIL("checkfordate: sztempdate is not a valid timedate");

@@ -23,11 +23,6 @@ void copyName(char* field, const char* name, const char* what) {
     QVD_ERROR("%s name of %zu characters cut to 255: |%.255s|", what, strlen(name), name);
 }
 
-void abbreviate(char* field, const char* name) {
-  uint16_t length = 0;
-  if (QVD_VxNameAbbreviate(0, nullptr, name, field, 256, &length) != 0) copyName(field, name, "server");
-  field[255] = '\0';
-}
 
 std::string lowered(const char* text) {
   std::string out(text);
@@ -52,15 +47,25 @@ void add_an_entry(replResult** rawList, replResult* record, bool* tooOld,
     if (record->StartTime[0] == '\0') {
       QVD_DETAIL("rep->StartTime was empty");
       memcpy(record->StartTime, record->EndTime, sizeof record->StartTime);
+      record->startRead = false;
     }
     if (record->EndTime[0] == '\0') {
       QVD_DETAIL("rep->EndTime was empty");
       memcpy(record->EndTime, record->StartTime, sizeof record->EndTime);
+      record->endRead = false;
     }
-    VxTimeDate start = GetDateFromString(record->StartTime, serverInfo);
-    VxTimeDate end = GetDateFromString(record->EndTime, serverInfo);
+    VxTimeDate start = record->startRead ? record->startTD
+                                         : GetDateFromString(record->StartTime, serverInfo);
+    VxTimeDate end = record->endRead                                   ? record->endTD
+                     : strcmp(record->EndTime, record->StartTime) == 0 ? start
+                                                                       : GetDateFromString(record->EndTime, serverInfo);
     record->duration = static_cast<double>(QVD_VxTimeDifference(&end, &start));
     QVD_DETAIL("seconds=%f", record->duration);
+    if (!record->startRead) {
+      record->startTD = start;
+      record->startKey = timeKey(start);
+      record->startRead = true;
+    }
     replResult* list = add_replResult_list(*rawList, record, serverInfo);
     if (list != nullptr) *rawList = list;
   }
@@ -80,6 +85,7 @@ RawLogCompiler::RawLogCompiler(replResult** rawList, const replRequest* request,
     : rawList_(rawList), request_(request), serverInfo_(serverInfo), work_() {
   cutOff_ = request->startDate;
   QVD_VxTimeAdjust(&cutOff_, 0, 0, 0, -1, 0, 0);
+  cutOffKey_ = timeKey(cutOff_);
   events_ = static_cast<char**>(calloc(kScratchSlots, sizeof(char*)));
   dbInfo_ = static_cast<char**>(calloc(kScratchSlots, sizeof(char*)));
   work_.events.buffer = events_;
@@ -106,6 +112,18 @@ void RawLogCompiler::addText(char** slots, uint32_t* count, size_t* dropped, con
   slots[(*count)++] = copy;
 }
 
+void RawLogCompiler::abbreviate(char* field, const char* name) {
+  auto known = abbreviated_.find(name);
+  if (known != abbreviated_.end()) {
+    copyField(field, 256, known->second.c_str());
+    return;
+  }
+  uint16_t length = 0;
+  if (QVD_VxNameAbbreviate(0, nullptr, name, field, 256, &length) != 0) copyName(field, name, "server");
+  field[255] = '\0';
+  if (abbreviated_.size() < 1024) abbreviated_.emplace(name, field);
+}
+
 void RawLogCompiler::finish() {
   if (!started_ || !ok()) return;
   if (eventsDropped_ + dbInfoDropped_ > 0)
@@ -129,8 +147,10 @@ void RawLogCompiler::add(const logresult& hit) {
   if (strlowcmp(name, "StartTime") == 0) {
     QVD_DETAIL("Adding StartTime");
     copyField(work_.StartTime, sizeof work_.StartTime, text);
-    VxTimeDate start = GetDateFromString(text, serverInfo_);
-    if (QVD_VxTimeCompare(&start, &cutOff_) == -1) tooOld_ = true;
+    work_.startTD = hit.hasTime ? hit.timeValue : GetDateFromString(work_.StartTime, serverInfo_);
+    work_.startKey = timeKey(work_.startTD);
+    work_.startRead = true;
+    if (compareTimes(work_.startTD, work_.startKey, cutOff_, cutOffKey_) == -1) tooOld_ = true;
   } else if (strlowcmp(name, "Server") == 0) {
     QVD_DETAIL("Adding Server");
     abbreviate(work_.svrName, text);
@@ -143,6 +163,8 @@ void RawLogCompiler::add(const logresult& hit) {
   } else if (strlowcmp(name, "FinishTime") == 0) {
     QVD_DETAIL("Adding FinishTime");
     copyField(work_.EndTime, sizeof work_.EndTime, text);
+    work_.endTD = hit.timeValue;
+    work_.endRead = hit.hasTime != 0;
   } else if (strlowcmp(name, "EventList") == 0) {
     if (DiscriminateText(text, request_->stack) == 0) {
       QVD_DETAIL("Adding Events");
@@ -175,6 +197,7 @@ int CompileRawEventResult(const logresult* logResults, replResult** rawList,
   // Start events before the period count too: a second start event of a
   // replication reported by an earlier answer is not a new replication.
   std::map<std::string, std::multimap<long, VxTimeDate>> known;
+  const long startKey = timeKey(*startDate);
   for (const replResult* r = RewindReplResult(*rawList); r != nullptr; r = r->next)
     known[lowered(r->repl_svrName)].emplace(r->startKey, r->startTD);
 
@@ -205,10 +228,11 @@ int CompileRawEventResult(const logresult* logResults, replResult** rawList,
       QVD_ERROR("CompileRawEventResult: no partner server named; event skipped: |%s|", text);
       continue;
     }
-    if (QVD_VxTimeCompare(&when, startDate) == -1) {
+    long key = timeKey(when);
+    if (compareTimes(when, key, *startDate, startKey) == -1) {
       replResult anchor = {};
       copyField(anchor.repl_svrName, sizeof anchor.repl_svrName, partner + sizeof kWithServer - 1);
-      known[lowered(anchor.repl_svrName)].emplace(timeKey(when), when);
+      known[lowered(anchor.repl_svrName)].emplace(key, when);
       continue;
     }
     memcpy(record.EndTime, record.StartTime, sizeof record.EndTime);
@@ -217,8 +241,10 @@ int CompileRawEventResult(const logresult* logResults, replResult** rawList,
     copyName(record.repl_svrName, partner + sizeof kWithServer - 1, "partner");
     record.Hit_Miss = kReplRaw;
     record.duration = 0.0;
+    record.startTD = when;
+    record.startKey = key;
+    record.startRead = true;
 
-    long key = timeKey(when);
     auto& same = known[lowered(record.repl_svrName)];
     bool duplicate = false;
     for (auto it = same.lower_bound(key - 5); it != same.end() && it->first <= key + 5; ++it) {

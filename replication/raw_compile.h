@@ -8,6 +8,8 @@
 #define QVD_REPLICATION_RAW_COMPILE_H_
 
 #include <cstddef>
+#include <map>
+#include <string>
 
 #include "core/globals.h"
 #include "replication/log_request.h"
@@ -37,11 +39,13 @@ class RawLogCompiler {
 
  private:
   void addText(char** slots, uint32_t* count, size_t* dropped, const char* text);
+  void abbreviate(char* field, const char* name);
 
   replResult** rawList_;
   const replRequest* request_;
   const _ServerInfoBlock* serverInfo_;
   VxTimeDate cutOff_;
+  long cutOffKey_;
   replResult work_;
   char** events_;
   char** dbInfo_;
@@ -49,6 +53,9 @@ class RawLogCompiler {
   size_t dbInfoDropped_ = 0;
   bool started_ = false;
   bool tooOld_ = false;
+  // Server names seen and their abbreviated forms: a log names the same
+  // few servers over and over.
+  std::map<std::string, std::string> abbreviated_;
   uint32_t noteId_ = 0;
 };
 

@@ -130,8 +130,9 @@ replResult* insertReplResult(replResult** list, const replResult* record,
   }
   copy->Hit_Miss = record->Hit_Miss;
   copy->duration = record->duration;
-  if (record->order != nullptr) {
-    // A member of another list: its start is read already.
+  copy->startRead = true;
+  if (record->order != nullptr || record->startRead) {
+    // A member of another list, or a record whose start is read already.
     copy->startTD = record->startTD;
     copy->startKey = record->startKey;
   } else {
@@ -184,9 +185,7 @@ void free_replResult(replResult* list) {
 void clearReplResult(replResult* record) {
   freeTexts(&record->events);
   freeTexts(&record->replDBInfo);
-  ReplOrder* order = record->order;
   memset(static_cast<void*>(record), 0, sizeof *record);
-  record->order = order;
   record->duration = 0.0;
 }
 

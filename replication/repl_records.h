@@ -66,9 +66,13 @@ struct replResult {
   replResult* next;
   replResult* previous;
   // Kept by the list: StartTime read once, and the member's place in the
-  // list's index.
+  // list's index.  A record to be added may carry its start read already
+  // (startRead set, startTD and startKey filled).
   VxTimeDate startTD;
   long startKey;
+  bool startRead;
+  VxTimeDate endTD;  // EndTime read already when endRead is set
+  bool endRead;
   ReplOrder* order;
 };
 

@@ -172,3 +172,9 @@ long timeKey(const VxTimeDate& time) {
   static const VxTimeDate origin = {{0, 0}};
   return QVD_VxTimeDifference(&time, &origin);
 }
+
+int compareTimes(const VxTimeDate& a, long keyA, const VxTimeDate& b, long keyB) {
+  if (keyA < keyB - 1) return -1;
+  if (keyA > keyB + 1) return 1;
+  return QVD_VxTimeCompare(&a, &b);
+}

@@ -45,4 +45,8 @@ int timeDateFallsOnScheduledDay(const VxTimeDate& time, const char* weekdays);
 // Whole seconds from a fixed origin: orders times without further calls.
 long timeKey(const VxTimeDate& time);
 
+// VxTimeCompare of a and b, given their keys: times whose keys are more
+// than a second apart are ordered without asking the server.
+int compareTimes(const VxTimeDate& a, long keyA, const VxTimeDate& b, long keyB);
+
 #endif  // QVD_REPLICATION_REPL_TIME_H_

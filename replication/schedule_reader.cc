@@ -8,7 +8,6 @@
 #include "framework/trace.h"
 #include "replication/text_utils.h"
 #include "serverapi/qvd_api.h"
-#include "util/nls.h"
 
 QVD_TRACE_UNIT("replication/schedule");
 
@@ -45,7 +44,7 @@ int ReadFieldBody(VxDocHandle document, const char* itemName, char** text) {
   size_t outSize = 3 * static_cast<size_t>(n) + 1;
   char* out = static_cast<char*>(malloc(outSize));
   if (out == nullptr) return 1;
-  unsigned long converted = n == 0 ? 0 : NLS_VxTranslate(NLS_SERVER_TO_HOST, rendered.get(), n, out, outSize - 1);
+  unsigned long converted = toHostText(rendered.get(), n, out, outSize - 1);
   out[converted] = '\0';
   *text = out;
   return 0;

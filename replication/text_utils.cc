@@ -76,9 +76,20 @@ size_t get_text_field(const void* value, size_t valueLength, char* out, size_t o
   memcpy(temp.get(), static_cast<const char*>(value) + 2, take);
   convert_text_field(temp.get(), take);
   temp[take] = '\0';
-  unsigned long n = NLS_VxTranslate(NLS_SERVER_TO_HOST, temp.get(), take, out, outSize - 1);
+  unsigned long n = toHostText(temp.get(), take, out, outSize - 1);
   out[n] = '\0';
   return take;
+}
+
+unsigned long toHostText(char* in, size_t length, char* out, size_t outSize) {
+  if (length == 0 || outSize == 0) return 0;
+  bool plain = true;
+  for (size_t i = 0; i < length && plain; ++i)
+    plain = static_cast<unsigned char>(in[i]) < 0x80;
+  if (!plain) return NLS_VxTranslate(NLS_SERVER_TO_HOST, in, length, out, outSize);
+  size_t n = length < outSize ? length : outSize;
+  memcpy(out, in, n);
+  return n;
 }
 
 char* mycopy(char* destination, const char* source, long n) {

@@ -40,6 +40,12 @@ int ValidIntAsString(const char* text, long* value);
 // the value (0 and an empty out when no work buffer can be had).
 size_t get_text_field(const void* value, size_t valueLength, char* out, size_t outSize);
 
+// Converts `length` bytes of server text into host text in `out` (at most
+// outSize bytes, not terminated) and returns the length.  Text of 7-bit
+// characters only reads the same in both character sets and is copied
+// without a call to the server; other text goes through NLS_VxTranslate.
+unsigned long toHostText(char* in, size_t length, char* out, size_t outSize);
+
 // Copies n bytes when n is positive.  Returns destination.
 char* mycopy(char* destination, const char* source, long n);
 
