@@ -49,6 +49,7 @@ QVD_BINARCH=$binarch
 QVD_INSTANCE_NAME=$instance
 VAXEL_SIM_DIR=$model
 QVD_TRACE_FILE=$work/qvdclient.trace
+QVD_LOG_VDB_MONITOR=ON
 ENV
 status_file="$bin/qvd_${instance}_status.out"
 
