@@ -213,6 +213,7 @@ VxStatus VxItemScan(VxDocHandle doc, VxItemScanCallback callback, void* context)
   call.lock.unlock();
   VxStatus rc = 0;
   unsigned long visited = 0;
+  vaxelsim::CallbackScope scope;
   for (Item& item : items) {
     ++visited;
     rc = callback(0, 0, item.name.c_str(), static_cast<uint16_t>(item.name.size()),

@@ -14,6 +14,7 @@ namespace {
 
 // Views get note ids of their own, apart from the documents' ids.
 constexpr uint32_t kFirstViewNoteId = 0x7FFF0000u;
+constexpr size_t kMaxModelPath = 4096;
 
 bool StatusOf(const json& v, VxStatus* out) {
   if (!v.is_number_integer()) return false;
@@ -383,9 +384,11 @@ std::shared_ptr<const DbModel> ParseDbModel(const json& doc, const TimeContext& 
     } else {
       for (auto it = dbs.begin(); it != dbs.end(); ++it) {
         const std::string& key = it.key();
-        if (key.empty() || key.size() >= VX_MAXPATH || !it.value().is_object()) {
-          problems->push_back("\"databases." + key +
-                              "\" needs a path of 1..255 bytes and an object");
+        // Paths longer than a real server's 255 bytes are allowed: tests
+        // hand them to the collector to see it refuse or cut them.
+        if (key.empty() || key.size() > kMaxModelPath || !it.value().is_object()) {
+          problems->push_back("\"databases." + key.substr(0, 300) +
+                              "\" needs a path of 1..4096 bytes and an object");
           continue;
         }
         DatabaseModel db;

@@ -226,6 +226,39 @@ TEST(Databases, DirectorySearchesInByteWisePathOrder) {
   EXPECT_EQ(0u, vaxelsim_handles_held());
 }
 
+VxStatus PathLength(void* ctx, const VxSearchMatch*, const void* summary) {
+  const unsigned char* p = static_cast<const unsigned char*>(summary);
+  uint16_t count, nl, vl;
+  memcpy(&count, p + 2, 2);
+  size_t offset = 4u + 4u * count;
+  for (uint16_t i = 0; i < count; ++i) {
+    memcpy(&nl, p + 4 + 4 * i, 2);
+    memcpy(&vl, p + 6 + 4 * i, 2);
+    if (std::string(reinterpret_cast<const char*>(p + offset), nl) == "$Path")
+      *static_cast<size_t*>(ctx) = vl - 2u;
+    offset += nl + vl;
+  }
+  return 0;
+}
+
+TEST(Databases, PathsLongerThanAServersAreListedWhole) {
+  TempModel model;
+  std::string key = "long/" + std::string(300, 'x') + ".vdb";
+  model.Write("server.json", "{\"databases\": {\"" + key + "\": {}}}");
+  VxDbHandle db = 0;
+  ASSERT_EQ(0, VxDbOpen("srv1!!long", &db));
+  size_t length = 0;
+  EXPECT_EQ(0, VxDbSearch(db, 0, nullptr, 6, 0x4004, nullptr, PathLength, &length, nullptr));
+  EXPECT_EQ(key.size(), length);
+  VxDbClose(db);
+  // A canonical path that does not fit the caller's buffer is refused.
+  ASSERT_EQ(0, VxDbOpen(("srv1!!" + key).c_str(), &db));
+  char path[VX_MAXPATH];
+  EXPECT_EQ(VX_ERR_BUFFER_TOO_SMALL, VxDbPathGet(db, path, nullptr));
+  EXPECT_STREQ("", path);
+  VxDbClose(db);
+}
+
 VxStatus StopAtSecond(void* ctx, const VxSearchMatch*, const void*) {
   return ++*static_cast<int*>(ctx) == 2 ? 4711 : 0;
 }
@@ -268,11 +301,10 @@ TEST(Databases, ViewsListedHaveDesignNotesAndOpenWithTheirStatus) {
   EXPECT_EQ(1234, ViewStatus("srv1!!mail/a.vdb", "Bad"));
   EXPECT_EQ(VX_ERR_NO_MORE_ENTRIES, ViewStatus("srv1!!mail/a.vdb", "AllDocuments"));
   EXPECT_EQ(VX_ERR_NO_MORE_ENTRIES, ViewStatus("srv1!!Z.vdb", "All Documents"));
-  // Without flag 4 a collection that was never built is built.
   VxDbHandle db = 0;
   ASSERT_EQ(0, VxDbOpen("srv1!!mail/a.vdb", &db));
   uint32_t note = 0;
-  ASSERT_EQ(0, VxFindDesignNote(db, "($Inbox)", VX_NOTE_CLASS_VIEW, "-G40n", &note, 0));
+  ASSERT_EQ(0, VxFindDesignNote(db, "All Documents", VX_NOTE_CLASS_VIEW, "-G40n", &note, 0));
   VxCollectionHandle coll = 0;
   ASSERT_EQ(0, VxViewOpen(db, db, note, 0, 0, &coll, nullptr, nullptr, nullptr, nullptr));
   EXPECT_EQ(2u, vaxelsim_handles_held());

@@ -285,6 +285,7 @@ bool Model::Parse(const std::string& text, ModelData* m, std::vector<std::string
 
 void Model::SetDirectory(const std::string& dir) {
   dir_ = dir;
+  held_ = false;
   jsonStamp_ = FileStamp();
   badJsonStamp_ = FileStamp();
   data_ = std::make_shared<ModelData>();
@@ -294,7 +295,7 @@ void Model::SetDirectory(const std::string& dir) {
 }
 
 const ModelData& Model::Data() {
-  if (dir_.empty()) return *data_;
+  if (dir_.empty() || held_) return *data_;
   std::string path = dir_ + "/server.json";
   FileStamp now = FileStamp::Of(path);
   if (now == jsonStamp_) return *data_;
