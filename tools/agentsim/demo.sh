@@ -49,7 +49,6 @@ QVD_BINARCH=$binarch
 QVD_INSTANCE_NAME=$instance
 VAXEL_SIM_DIR=$model
 QVD_TRACE_FILE=$work/qvdclient.trace
-QVD_LOG_VDB_MONITOR=ON
 ENV
 status_file="$bin/qvd_${instance}_status.out"
 
@@ -63,6 +62,16 @@ set +e
   -e "show \"$status_file\"" \
   -- "$bindir/qvdclient"
 result=$?
+
+# The replication table: the same collector with QVD_LOG_VDB_MONITOR on,
+# asked for Velora_Replication alone (hits 1, misses 2, manual runs 3).
+echo "== Velora_Replication of the model's log and connections"
+"$bindir/agentsim" --env-file "$work/demo.env" --env QVD_LOG_VDB_MONITOR=ON \
+  --collector-output "$work/qvdclient.out" --expect-status 30 \
+  -e 'request Velora_Replication' -e 'expect all' \
+  -- "$bindir/qvdclient"
+replication=$?
+if [ "$result" = 0 ]; then result=$replication; fi
 set -e
 
 if ! cmp -s "$work/vaxel.ini.before" "$inidir/vaxel.ini"; then
