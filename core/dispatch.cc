@@ -270,8 +270,12 @@ void answer(CpRequest* request) {
   refreshSnapshot();
   const Route* route = table ? routeFor(table) : nullptr;
   // MV_Server rows travel as events: its requests, like those of an
-  // unknown token, get no answer.
-  if (route == nullptr) return;
+  // unknown token, get no answer.  Their ids are released in the agent link
+  // all the same, or each would stay outstanding for the life of the process.
+  if (route == nullptr) {
+    cp_DropRequest(request->id);
+    return;
+  }
   // The replication analysis reads the server's logs: what is built already
   // goes out first.
   if (route->builder == Builder::kReplication) sendHeldAnswers(true);
@@ -279,6 +283,9 @@ void answer(CpRequest* request) {
   int rc = cp_SendData(request->id);
   if (rc != 0) {
     QVD_ERROR("cp_SendData(%s) for %s failed: %d", request->id, table->groupName, rc);
+    // Nothing was sent and the request is released after this pass: its id
+    // would otherwise stay outstanding.
+    if (rc == CP_ERR_MEMORY) cp_DropRequest(request->id);
   } else {
     heldAnswers.push_back({request->id, table->groupName});
   }
@@ -353,24 +360,34 @@ bool askedToEnd() {
 }
 
 int shutDown() {
+  hookStopDatabaseCheckThread();
   QVD_DETAIL("calling VxTermRuntime...");
   QVD_VxTermRuntime();
+  // Decided before the link is closed: closing it ends the intake thread,
+  // which then marks the conversation as ended by the agent.
+  int status = qvdShutdown ? 30 : 31;
+  // When the server ended the run, the intake thread may still be receiving
+  // and filing requests.  Closing the link releases it from the wait; once
+  // it has been joined, no other thread can touch the request table.
+  cp_CloseConnection();
+  if (intakeStarted) pthread_join(intakeThread, nullptr);
+  intakeStarted = false;
   LockGet(&outstandingReqHashLock);
-  delete outstandingRequests;
-  outstandingRequests = nullptr;
+  if (outstandingRequests != nullptr) {
+    // Requests still filed are not answered, but they are released.
+    for (QVDHashMapIterator it(outstandingRequests); it.hasNext();) {
+      it.next();
+      cp_FreeRequest(static_cast<CpRequest*>(const_cast<void*>(it.getData())));
+    }
+    delete outstandingRequests;
+    outstandingRequests = nullptr;
+  }
   LockRelease(&outstandingReqHashLock);
   free(GLOBAL_ServerInfoBlock);
   GLOBAL_ServerInfoBlock = nullptr;
   hookGroupAnalyzerClose();
 
-  int status = qvdShutdown ? 30 : 31;
   QVD_ALWAYS("Shutting down qvdclient with rc=%d for Velora Server: %s...", status, server_name);
-  // The intake thread still blocks in the agent link when the server ended
-  // the run; closing the link releases it, so that no thread is left inside
-  // the link while the process exits.
-  cp_CloseConnection();
-  if (intakeStarted) pthread_join(intakeThread, nullptr);
-  intakeStarted = false;
   return status;
 }
 
@@ -416,14 +433,16 @@ void* waitForRequest(void*) {
                  request->type, table ? table->groupName : "(unknown)", request->id);
       LockGet(&outstandingReqHashLock);
       QVD_DETAIL("cp_WaitForRequest saving request in hash table using id=%s", request->id);
-      bool stored = !outstandingRequests->contains(request->id) &&
-                    outstandingRequests->put(request->id, request);
+      bool duplicate = outstandingRequests->contains(request->id);
+      bool stored = !duplicate && outstandingRequests->put(request->id, request);
       LockRelease(&outstandingReqHashLock);
       if (!stored) {
-        // The id is already filed (the agent reused it before the answer)
-        // or the table is out of memory: keeping the request would orphan
-        // the filed one or leak this one.
+        // The id is already filed (the agent link skips reused ids, so this
+        // is a safeguard) or the table is out of memory: keeping the
+        // request would orphan the filed one or leak this one.  Only in the
+        // second case is the id this request's to release.
         QVD_ERROR("request id=%s could not be filed; dropped", request->id);
+        if (!duplicate) cp_DropRequest(request->id);
         cp_FreeRequest(request);
         continue;
       }

@@ -37,6 +37,7 @@ struct Options {
   long benchRequests = 10000;
   long benchBursts = 100;
   std::vector<std::string> benchGroups;
+  long benchUnanswered = 0;  // requests that get no answer (MV_Server), after the bursts
   std::vector<std::string> command;  // after "--"
   bool help = false;
 };
