@@ -221,7 +221,11 @@ int main(int argc, char** argv) {
       if (system(show.c_str()) != 0) perror("grep");
     }
     std::string rm = "rm -rf '" + dir + "'";
-    if (system(rm.c_str()) != 0) perror("rm");
+    if (getenv("REPL_BENCH_KEEP") != nullptr) {
+      fprintf(stderr, "model kept in %s\n", dir.c_str());
+    } else if (system(rm.c_str()) != 0) {
+      perror("rm");
+    }
   }
   return 0;
 }
