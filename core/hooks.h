@@ -46,7 +46,7 @@ void hookGroupAnalyzerClose();
 // Each answer adds its rows (none so far) to data request `id`; the
 // dispatch loop sends the answer afterwards with cp_SendData.
 
-// Velora_Replication rows.  Completed by the replication work.
+// Velora_Replication rows: answerReplication (core/replication_answer).
 void hookAnswerReplication(const char* id);
 // Velora_Corrupt_Failover_DB rows.
 void hookAnswerCorruptFailover(const char* id);

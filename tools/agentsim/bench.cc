@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <thread>
 
+#include "tools/agentsim/bench_model.h"
 #include "tools/agentsim/runner.h"
 
 namespace agentsim {
@@ -92,6 +94,37 @@ std::string MemoryText(long start, long warm, const std::vector<long>& during, l
           std::to_string(end - warm) + " kB since the warm-up)";
   return text;
 }
+
+// Counts the collector's availability checks by the replacements of its
+// status file (each check writes a new file and renames it into place).
+class CheckCounter {
+ public:
+  explicit CheckCounter(const Options& opts) {
+    std::string home = CollectorEnv(opts, "HALCYONHOME"), arch = CollectorEnv(opts, "QVD_BINARCH"),
+                instance = CollectorEnv(opts, "QVD_INSTANCE_NAME");
+    if (!home.empty() && !arch.empty() && !instance.empty())
+      path_ = home + "/" + arch + "/vd/bin/qvd_" + instance + "_status.out";
+    last_ = Stamp();
+  }
+  // Looks at the file again; counts a change.
+  void Poll() {
+    std::string now = Stamp();
+    if (now != last_) ++count_;
+    last_ = now;
+  }
+  long count() const { return path_.empty() ? -1 : count_; }
+
+ private:
+  std::string Stamp() const {
+    struct stat st;
+    if (path_.empty() || stat(path_.c_str(), &st) != 0) return "";
+    return std::to_string(st.st_ino) + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
+           std::to_string(st.st_mtim.tv_nsec);
+  }
+  std::string path_;
+  std::string last_;
+  long count_ = 0;
+};
 
 // Sends `count` requests for the event group, which the collector releases
 // without an answer, in chunks; after each chunk one answered request for
@@ -260,6 +293,7 @@ bool RunBenchmark(Runner* runner, const Options& opts, Reporter* reporter) {
   if (!awaitAll("the warm-up")) return fail();
   long rssWarm = rss();
   std::vector<long> rssDuring;
+  CheckCounter checks(opts);
 
   std::vector<double> sequential;
   std::vector<size_t> answerSizes;
@@ -273,6 +307,7 @@ bool RunBenchmark(Runner* runner, const Options& opts, Reporter* reporter) {
     std::string id = runner->SendDataRequest(group, true);
     if (!awaitAll("the one-after-another requests")) return fail();
     sequential.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+    checks.Poll();
     requestBytes += DataRequestLine(id, group, std::nullopt, std::nullopt, {}).size() + 1;
     answerBytes += Sum(answerSizes);
     if ((i + 1) % sampleEvery == 0 && pid > 0) rssDuring.push_back(rss());
@@ -293,6 +328,7 @@ bool RunBenchmark(Runner* runner, const Options& opts, Reporter* reporter) {
     }
     if (!awaitAll("the bursts")) return fail();
     bursts.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+    checks.Poll();
     shape.answerBytes = answerSizes;
     requestBytes += Sum(shape.requestBytes);
     answerBytes += Sum(shape.answerBytes);
@@ -331,8 +367,20 @@ bool RunBenchmark(Runner* runner, const Options& opts, Reporter* reporter) {
       {"rss_kb_warm", KbOrNull(rssWarm)},
       {"rss_kb_during", during},
       {"rss_kb_after", KbOrNull(rssEnd)}};
+  nlohmann::json slow = nlohmann::json::array();
+  std::string slowText;
+  for (const auto& [name, ms] : opts.benchSlowMembers) {
+    slow.push_back({{"name", name}, {"delay_ms", ms}});
+    slowText += (slowText.empty() ? "" : ", ") + name + " (" + std::to_string(ms) + " ms)";
+  }
+  figures["slow_members"] = slow;
+  figures["availability_checks"] = checks.count() >= 0 ? nlohmann::json(checks.count()) : nlohmann::json(nullptr);
+  std::string checkText =
+      "availability checks completed during the measured requests: " +
+      (checks.count() >= 0 ? std::to_string(checks.count()) : std::string("unknown (no status file name)")) + "\n";
+  if (!slowText.empty()) checkText = "slow cluster members: " + slowText + "\n" + checkText;
   if (opts.benchUnanswered > 0) figures["unanswered"] = unansweredFigures;
-  std::string text = "benchmark: " + std::to_string(sequential.size()) + " requests one after another over " +
+  std::string text = checkText + "benchmark: " + std::to_string(sequential.size()) + " requests one after another over " +
                      std::to_string(sequentialGroups.size()) + " cached groups\n" +
                      FiguresText("round trip", figures["sequential"]) + "benchmark: " +
                      std::to_string(bursts.size()) + " bursts of " + std::to_string(burstGroups.size()) +

@@ -58,6 +58,7 @@ const char* UsageText() {
          "  --end shutdown|close|wait|kill  --wait-exit SEC  --timeout SEC  --columns FILE\n"
          "  --format table|raw|json  --show-sent  --output FILE\n"
          "  --bench  --bench-requests N  --bench-bursts N  --bench-group GROUP  --bench-unanswered N\n"
+         "  --bench-slow-member NAME=MS\n"
          "  --soak SEC  --soak-interval SEC  --soak-model DIR  --soak-change SEC  --soak-feed FILE\n"
          "  --soak-event-every SEC  --soak-relay-kill SEC  --soak-call-log FILE  --soak-pause SEC\n"
          "See tools/agentsim/README.md for the script language and the output formats.\n";
@@ -99,9 +100,9 @@ bool ParseOptions(int argc, const char* const* argv, Options* opts, std::string*
           "--port", "--port-file", "--env", "--env-file", "--unset", "--collector-output",
           "--accept-timeout", "--expect-status", "--script", "-e", "--do", "--request", "--task", "--end",
           "--wait-exit", "--timeout", "--columns", "--format", "--output", "--bench-requests",
-          "--bench-bursts", "--bench-group", "--bench-unanswered", "--soak", "--soak-interval", "--soak-model",
-          "--soak-change", "--soak-feed", "--soak-event-every", "--soak-relay-kill", "--soak-call-log",
-          "--soak-pause"};
+          "--bench-bursts", "--bench-group", "--bench-unanswered", "--bench-slow-member", "--soak",
+          "--soak-interval", "--soak-model", "--soak-change", "--soak-feed", "--soak-event-every",
+          "--soak-relay-kill", "--soak-call-log", "--soak-pause"};
       bool valued = false;
       for (const char* k : kValued) valued = valued || arg == k;
       if (!valued) {
@@ -200,6 +201,11 @@ bool ParseOptions(int argc, const char* const* argv, Options* opts, std::string*
       opts->soakCallLog = value;
     } else if (arg == "--bench-group") {
       opts->benchGroups.push_back(value);
+    } else if (arg == "--bench-slow-member") {
+      size_t e = value.rfind('=');
+      if (e == std::string::npos || e == 0 || !ToLong(value.substr(e + 1), 0, 600000, &n))
+        return *error = "--bench-slow-member needs NAME=MS (0..600000), got " + value, false;
+      opts->benchSlowMembers.emplace_back(value.substr(0, e), n);
     } else {
       *error = "unknown option " + arg;
       return false;
