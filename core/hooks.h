@@ -47,7 +47,8 @@ void hookGroupAnalyzerClose();
 // dispatch loop sends the answer afterwards with cp_SendData.
 
 // Velora_Replication rows: answerReplication (core/replication_answer).
-void hookAnswerReplication(const char* id);
+// Returns true when it added at least one row.
+bool hookAnswerReplication(const char* id);
 // Velora_Corrupt_Failover_DB rows.
 void hookAnswerCorruptFailover(const char* id);
 // Velora_DB_Whitespace rows (Parse_Velora_DB_Whitespace).

@@ -53,7 +53,7 @@ char* joinReplTexts(char* const* texts, unsigned count, const char* what, char* 
   return out;
 }
 
-void answerReplication(const char* id) {
+bool answerReplication(const char* id) {
   if (initreplreq == 0) {
     QVD_DETAIL("calling VxCurrentTime");
     QVD_VxCurrentTime(&td);
@@ -100,5 +100,7 @@ void answerReplication(const char* id) {
       break;
     }
   }
+  bool rows = list != nullptr;
   free_replResult(list);
+  return rows;
 }
