@@ -3,6 +3,7 @@
 #include "agentlink/client_socket.h"
 
 #include <arpa/inet.h>
+#include <poll.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -95,12 +96,46 @@ void ClientSocket::shutdownBoth() {
   if (m_fd >= 0) ::shutdown(m_fd, SHUT_RDWR);
 }
 
+void ClientSocket::finishWrites(std::chrono::steady_clock::time_point deadline) {
+  if (m_fd < 0) return;
+  std::unique_lock<std::timed_mutex> hold(m_writeMutex, deadline);
+  if (!hold.owns_lock()) {
+    // The peer does not take what is being written: end the write.
+    QVD_ERROR("A write did not finish in time, shutting the connection down");
+    shutdownBoth();
+    hold.lock();
+  }
+  if (!m_held.empty()) flushHeldLocked();
+  m_holding = false;
+  ::shutdown(m_fd, SHUT_WR);
+}
+
+void ClientSocket::shutdownRead() {
+  if (m_fd >= 0) ::shutdown(m_fd, SHUT_RD);
+}
+
+bool ClientSocket::drainUntilPeerCloses(std::chrono::steady_clock::time_point deadline) {
+  if (m_fd < 0) return true;
+  char scrap[kReadSize];
+  for (;;) {
+    ssize_t n = recv(m_fd, scrap, sizeof scrap, MSG_DONTWAIT);
+    if (n == 0) return true;
+    if (n > 0) continue;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return true;  // the connection is gone
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd p{m_fd, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(left.count()) + 1) == 0) return false;
+  }
+}
+
 bool ClientSocket::write(const String* message) {
   return write(message->c_str(), message->length());
 }
 
 bool ClientSocket::write(const char* data, int len) {
-  std::lock_guard<std::mutex> hold(m_writeMutex);
+  std::lock_guard<std::timed_mutex> hold(m_writeMutex);
   size_t total = len > 0 ? static_cast<size_t>(len) : 0;
   if (m_holding && m_holder == std::this_thread::get_id() && total <= kHoldLimit) {
     // Gathered answers leave in one send instead of one small segment each.
@@ -153,14 +188,14 @@ bool ClientSocket::flushHeldLocked() {
 }
 
 void ClientSocket::holdWrites() {
-  std::lock_guard<std::mutex> hold(m_writeMutex);
+  std::lock_guard<std::timed_mutex> hold(m_writeMutex);
   if (m_holding && m_holder != std::this_thread::get_id() && !m_held.empty()) flushHeldLocked();
   m_holding = true;
   m_holder = std::this_thread::get_id();
 }
 
 bool ClientSocket::releaseWrites() {
-  std::lock_guard<std::mutex> hold(m_writeMutex);
+  std::lock_guard<std::timed_mutex> hold(m_writeMutex);
   if (!m_holding || m_holder != std::this_thread::get_id()) return true;
   m_holding = false;
   return m_held.empty() || flushHeldLocked();
