@@ -215,10 +215,7 @@ bool rowsDue(const QvdTableDescriptor* table, const Route& route) {
 // their own (core/slow_table_worker.h).
 // The result says whether rows were added (it decides the replication
 // table's freshness; the group updates are built for every request).
-bool replicationRows(const char* id) {
-  hookAnswerReplication(id);
-  return false;  // this build adds no replication rows yet
-}
+bool replicationRows(const char* id) { return hookAnswerReplication(id); }
 bool groupUpdateRows(const char* id) {
   hookAnswerGroupUpdates(id);
   return true;
@@ -243,7 +240,11 @@ void buildRows(const QvdTableDescriptor* table, const Route& route, char* id) {
     case Builder::kTasks: Parse_Velora_Tasks(id); break;
     case Builder::kMailByDest: Parse_Velora_Mail_By_Dest(id); break;
     case Builder::kMailByDest64: Parse_Velora_Mail_By_Dest64(id); break;
-    case Builder::kReplication: hookAnswerReplication(id); break;
+    case Builder::kReplication:
+      // The replication rows live in buffers of the answer's own; the slot
+      // only marks the table as answered for this snapshot.
+      if (hookAnswerReplication(id)) table->values[0] = server_name;
+      break;
     case Builder::kCorruptFailover: hookAnswerCorruptFailover(id); break;
     case Builder::kDbWhitespace: hookAnswerDbWhitespace(id); break;
     case Builder::kGroupUpdates: hookAnswerGroupUpdates(id); break;
