@@ -98,7 +98,12 @@ void ClientSocket::shutdownBoth() {
 
 void ClientSocket::finishWrites(std::chrono::steady_clock::time_point deadline) {
   if (m_fd < 0) return;
-  std::unique_lock<std::timed_mutex> hold(m_writeMutex, deadline);
+  // Polled rather than a timed lock, which thread checkers do not follow.
+  std::unique_lock<std::mutex> hold(m_writeMutex, std::try_to_lock);
+  while (!hold.owns_lock() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    hold.try_lock();
+  }
   if (!hold.owns_lock()) {
     // The peer does not take what is being written: end the write.
     QVD_ERROR("A write did not finish in time, shutting the connection down");
@@ -135,7 +140,7 @@ bool ClientSocket::write(const String* message) {
 }
 
 bool ClientSocket::write(const char* data, int len) {
-  std::lock_guard<std::timed_mutex> hold(m_writeMutex);
+  std::lock_guard<std::mutex> hold(m_writeMutex);
   size_t total = len > 0 ? static_cast<size_t>(len) : 0;
   if (m_holding && m_holder == std::this_thread::get_id() && total <= kHoldLimit) {
     // Gathered answers leave in one send instead of one small segment each.
@@ -188,14 +193,14 @@ bool ClientSocket::flushHeldLocked() {
 }
 
 void ClientSocket::holdWrites() {
-  std::lock_guard<std::timed_mutex> hold(m_writeMutex);
+  std::lock_guard<std::mutex> hold(m_writeMutex);
   if (m_holding && m_holder != std::this_thread::get_id() && !m_held.empty()) flushHeldLocked();
   m_holding = true;
   m_holder = std::this_thread::get_id();
 }
 
 bool ClientSocket::releaseWrites() {
-  std::lock_guard<std::timed_mutex> hold(m_writeMutex);
+  std::lock_guard<std::mutex> hold(m_writeMutex);
   if (!m_holding || m_holder != std::this_thread::get_id()) return true;
   m_holding = false;
   return m_held.empty() || flushHeldLocked();

@@ -127,7 +127,7 @@ class ClientSocket {
   // Received bytes not yet handed out: the start of the next message.
   std::vector<char> m_leftOver;
   int m_maxMessage = kDefaultMaxMessageLength;
-  std::timed_mutex m_writeMutex;  // one message on the wire at a time
+  std::mutex m_writeMutex;  // one message on the wire at a time
   // Held writes, guarded by m_writeMutex.
   bool m_holding = false;
   std::thread::id m_holder;
