@@ -3,6 +3,7 @@
 #include "agentlink/client_socket.h"
 
 #include <arpa/inet.h>
+#include <poll.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -93,6 +94,45 @@ void ClientSocket::closeSocket() {
 
 void ClientSocket::shutdownBoth() {
   if (m_fd >= 0) ::shutdown(m_fd, SHUT_RDWR);
+}
+
+void ClientSocket::finishWrites(std::chrono::steady_clock::time_point deadline) {
+  if (m_fd < 0) return;
+  // Polled rather than a timed lock, which thread checkers do not follow.
+  std::unique_lock<std::mutex> hold(m_writeMutex, std::try_to_lock);
+  while (!hold.owns_lock() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    hold.try_lock();
+  }
+  if (!hold.owns_lock()) {
+    // The peer does not take what is being written: end the write.
+    QVD_ERROR("A write did not finish in time, shutting the connection down");
+    shutdownBoth();
+    hold.lock();
+  }
+  if (!m_held.empty()) flushHeldLocked();
+  m_holding = false;
+  ::shutdown(m_fd, SHUT_WR);
+}
+
+void ClientSocket::shutdownRead() {
+  if (m_fd >= 0) ::shutdown(m_fd, SHUT_RD);
+}
+
+bool ClientSocket::drainUntilPeerCloses(std::chrono::steady_clock::time_point deadline) {
+  if (m_fd < 0) return true;
+  char scrap[kReadSize];
+  for (;;) {
+    ssize_t n = recv(m_fd, scrap, sizeof scrap, MSG_DONTWAIT);
+    if (n == 0) return true;
+    if (n > 0) continue;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return true;  // the connection is gone
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd p{m_fd, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(left.count()) + 1) == 0) return false;
+  }
 }
 
 bool ClientSocket::write(const String* message) {

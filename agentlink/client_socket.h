@@ -24,14 +24,22 @@
 //
 // Thread-safety: write() may be called from several threads at once; each
 // message goes out whole (writes are serialised and short sends completed).
-// receive() is called by one thread at a time.  shutdownBoth() may be called
-// from any thread to wake a blocked receive() or write(); closeSocket() and
-// destruction need that no other call is running.
+// receive() is called by one thread at a time.  shutdownBoth(),
+// finishWrites() and shutdownRead() may be called from any thread;
+// drainUntilPeerCloses(), closeSocket() and destruction need that no other
+// call is running.
+//
+// Graceful end: finishWrites() lets the write in progress finish, sends the
+// held messages and then an end-of-file, so the peer reads every message
+// whole; drainUntilPeerCloses() then waits for the peer's own end-of-file,
+// so that closing does not find unread bytes (which would make the system
+// reset the connection and the peer lose answers it had not read yet).
 #ifndef QVD_AGENTLINK_CLIENT_SOCKET_H_
 #define QVD_AGENTLINK_CLIENT_SOCKET_H_
 
 #include <netinet/in.h>
 
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -62,6 +70,21 @@ class ClientSocket {
   // Shuts both directions down without closing the descriptor, so a blocked
   // receive() returns false and a blocked write() fails.
   void shutdownBoth();
+
+  // Waits until no write is in progress (at most until `deadline`; after it
+  // both directions are shut down as by shutdownBoth()), sends what a
+  // holding thread gathered, ends the hold and shuts the sending direction
+  // down: the peer reads every message written so far, then end-of-file.
+  // Later writes fail.
+  void finishWrites(std::chrono::steady_clock::time_point deadline);
+
+  // Shuts the receiving direction down, so a blocked receive() returns false.
+  void shutdownRead();
+
+  // Reads and drops incoming bytes until the peer closes its side (true) or
+  // `deadline` passes (false); a deadline already passed drops only what is
+  // queued.  No receive() may run at the same time.
+  bool drainUntilPeerCloses(std::chrono::steady_clock::time_point deadline);
 
   // Most bytes gathered while writes are held.
   static constexpr size_t kHoldLimit = 64 * 1024;

@@ -5,11 +5,14 @@
 // Lifecycle safety: every cp_ call that touches the registry, the request
 // table, the buffers or the socket enters a call gate that admits it only in
 // the state it needs and counts it; cp_CloseConnection first closes the gate
-// (state CLOSED_STATE), wakes calls blocked on the socket, waits for the
+// (state CLOSED_STATE), lets writes in progress finish and ends the
+// sending direction, gives the agent a moment to close its side (which ends
+// a blocked receive), wakes calls still blocked on the socket, waits for the
 // count to drop to zero and only then frees anything.
 #include "agentlink/cp_client.h"
 
 #include <atomic>
+#include <chrono>
 #include <climits>
 #include <condition_variable>
 #include <cstdarg>
@@ -60,6 +63,9 @@ FwLock outstandingReqHashLock;            // guards outstandingRequests
 PWX::ClientSocket* g_socket = nullptr;
 int initial_string_size = 4096;
 int percent_extra_increment = 100;
+
+// How long a close waits for the agent to close its side.
+constexpr std::chrono::seconds kPeerCloseWait{1};
 
 // Serialises open and close against each other.
 std::mutex g_lifeMutex;
@@ -377,12 +383,31 @@ int cp_CloseConnection() {
   QVD_ENTRY();
   std::lock_guard<std::mutex> life(g_lifeMutex);
   {
-    std::unique_lock<std::mutex> gate(g_gateMutex);
+    std::lock_guard<std::mutex> gate(g_gateMutex);
     g_state.store(CLOSED_STATE);
-    if (g_socket != nullptr) g_socket->shutdownBoth();
-    g_gateIdle.wait(gate, [] { return g_activeCalls == 0; });
+  }
+  auto idle = [] { return g_activeCalls == 0; };
+  if (g_socket != nullptr) {
+    // Answers already being written go out whole, then the agent reads
+    // end-of-file.  The agent closes its side in turn, which also ends a
+    // receive blocked in another thread; one that does not is woken below.
+    auto deadline = std::chrono::steady_clock::now() + kPeerCloseWait;
+    g_socket->finishWrites(deadline);
+    bool quiet;
+    {
+      std::unique_lock<std::mutex> gate(g_gateMutex);
+      quiet = g_gateIdle.wait_until(gate, deadline, idle);
+    }
+    if (quiet) g_socket->drainUntilPeerCloses(deadline);
+    g_socket->shutdownRead();
+  }
+  {
+    std::unique_lock<std::mutex> gate(g_gateMutex);
+    g_gateIdle.wait(gate, idle);
   }
   if (g_socket != nullptr) {
+    // Requests left unread would make the close reset the connection.
+    g_socket->drainUntilPeerCloses(std::chrono::steady_clock::now());
     g_socket->closeSocket();
     delete g_socket;
     g_socket = nullptr;

@@ -22,10 +22,12 @@
 //     request of the same group while the first is still unanswered are
 //     refused with CP_ERR_STATE.
 //   - cp_CloseConnection may run on any thread while other threads are inside
-//     a cp_ call: it marks the link closed, wakes a blocked wait and blocked
-//     writes, waits until those calls have left, and only then frees the
-//     registry, the request table and the buffers.  Calls that start after it
-//     began return CP_ERR_STATE.
+//     a cp_ call: it marks the link closed, lets a write in progress finish
+//     (so the agent receives every message whole, then end-of-file), gives
+//     the agent up to a second to close its side, then wakes a blocked wait
+//     and blocked writes, waits until those calls have left, and only then
+//     frees the registry, the request table and the buffers.  Calls that
+//     start after it began return CP_ERR_STATE.
 //   - The library keeps its own table of outstanding request ids under its own
 //     lock `outstandingReqHashLock`, never held across socket operations.
 #ifndef QVD_AGENTLINK_CP_CLIENT_H_

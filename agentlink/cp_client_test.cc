@@ -38,7 +38,11 @@ class CpClientTest : public ::testing::Test {
     ASSERT_EQ(cp_RegistrationComplete(), CP_OK);
     registration_ = peer_.readLine();
   }
-  void TearDown() override { cp_CloseConnection(); }
+  // The agent goes first, so the close need not wait for it.
+  void TearDown() override {
+    peer_.closeConnection();
+    cp_CloseConnection();
+  }
 
   void Wait(Request* req) { req->rc = cp_WaitForRequest(&req->r); }
 
@@ -517,6 +521,36 @@ TEST_F(CpClientTest, ShutdownNoticeAndLostConnection) {
   EXPECT_EQ(cp_SendData("1"), CP_ERR_ID);  // retired whatever the write gave
   cp_CloseConnection();
   EXPECT_EQ(cp_SendEventData(row, 1, &handleG), CP_ERR_STATE);
+}
+
+TEST_F(CpClientTest, CloseLetsTheAgentReadEveryAnswerWholeWhileItKeepsAsking) {
+  // The agent keeps sending requests nobody reads any more while a large
+  // answer is on its way and the link is closed in the middle of it.
+  DataRequest("big", "H");
+  std::string value(100, 'v');
+  const char* row[] = {value.c_str()};
+  for (int i = 0; i < 20000; ++i) ASSERT_EQ(cp_SetAttributeValues(row, 1, "big"), CP_OK);
+  std::atomic<bool> arriving{false};
+  bool endOfFile = false;
+  std::string received;
+  std::thread agent([&] {
+    received = peer_.chatterUntilClosed("<dataRequest id=\"x\"><attrGroup name=\"G\"/></dataRequest>", &endOfFile,
+                                        &arriving);
+  });
+  int sendRc = -1;
+  std::thread answerer([&sendRc] { sendRc = cp_SendData("big"); });
+  while (!arriving.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_EQ(cp_CloseConnection(), CP_OK);
+  answerer.join();
+  agent.join();
+  EXPECT_EQ(sendRc, CP_OK);
+  EXPECT_TRUE(endOfFile) << "the agent saw a reset or nothing, not an end-of-file";
+  std::string rowText = "<in><al><a v=\"" + value + "\"/></al></in>";
+  std::string expected = "<dataResponse id=\"big\"><attrGroup name=\"H\">";
+  for (int i = 0; i < 20000; ++i) expected += rowText;
+  expected += "</attrGroup></dataResponse>\n";
+  EXPECT_EQ(received.size(), expected.size());
+  EXPECT_TRUE(received == expected);
 }
 
 TEST_F(CpClientTest, EventsAndAnswersFromManyThreadsArriveIntact) {

@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -78,6 +80,34 @@ std::string LoopbackPeer::readAll(int timeoutMs) {
     if (n <= 0) return all;
     all.append(buf, static_cast<size_t>(n));
   }
+}
+
+std::string LoopbackPeer::chatterUntilClosed(const std::string& line, bool* endOfFile,
+                                             std::atomic<bool>* started, int timeoutMs) {
+  std::string all = m_pending;
+  m_pending.clear();
+  *endOfFile = false;
+  std::string out = line + "\n";
+  size_t sent = 0;  // of the current copy of `out`
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (std::chrono::steady_clock::now() < deadline) {
+    ssize_t w = ::send(m_conn, out.data() + sent, out.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (w > 0) sent = (sent + static_cast<size_t>(w)) % out.size();
+    pollfd p{m_conn, POLLIN, 0};
+    if (poll(&p, 1, 1) <= 0) continue;
+    char buf[65536];
+    ssize_t n = recv(m_conn, buf, sizeof buf, MSG_DONTWAIT);
+    if (n > 0) {
+      all.append(buf, static_cast<size_t>(n));
+      started->store(true);
+      continue;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
+    *endOfFile = n == 0;
+    break;
+  }
+  closeConnection();
+  return all;
 }
 
 bool LoopbackPeer::quiet(int waitMs) {

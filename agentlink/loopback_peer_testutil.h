@@ -3,6 +3,7 @@
 #ifndef QVD_AGENTLINK_LOOPBACK_PEER_TESTUTIL_H_
 #define QVD_AGENTLINK_LOOPBACK_PEER_TESTUTIL_H_
 
+#include <atomic>
 #include <string>
 
 namespace testutil {
@@ -25,6 +26,14 @@ class LoopbackPeer {
   std::string readLine(bool* ok = nullptr, int timeoutMs = 5000);
   // Everything that arrives until the collector closes (or timeoutMs).
   std::string readAll(int timeoutMs = 5000);
+  // Acts as a busy agent: sends `line` (plus a line feed) again and again
+  // while reading everything the collector sends, until the collector's
+  // end-of-file, a failure or timeoutMs.  At the end-of-file it closes its
+  // side, as an agent does.  Returns what arrived (after what readLine()
+  // kept); *endOfFile tells whether a clean end-of-file ended it (not a
+  // reset, a failure or the timeout).  *started is set once bytes arrived.
+  std::string chatterUntilClosed(const std::string& line, bool* endOfFile, std::atomic<bool>* started,
+                                 int timeoutMs = 10000);
   // True when nothing more arrives within waitMs.
   bool quiet(int waitMs = 200);
   // Closes the accepted connection.

@@ -169,6 +169,9 @@ void Runner::ReadAvailable() {
       continue;
     }
     if (n == 0) {
+      // Like a real agent, close our side at the collector's end-of-file:
+      // the collector waits for it before it closes the connection.
+      shutdown(fd_, SHUT_WR);
       MarkClosed();
       return;
     }
