@@ -353,6 +353,7 @@ bool askedToEnd() {
 }
 
 int shutDown() {
+  hookStopDatabaseCheckThread();
   QVD_DETAIL("calling VxTermRuntime...");
   QVD_VxTermRuntime();
   LockGet(&outstandingReqHashLock);

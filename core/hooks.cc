@@ -2,17 +2,35 @@
 
 #include <cstdio>
 
+#include "core/corrupt_failover_answer.h"
+#include "core/globals.h"
+#include "dbhealth/check_database.h"
+#include "dbhealth/db_views_config_map.h"
+#include "dbhealth/db_whitespace_table.h"
+#include "dbhealth/group_analyzer.h"
+#include "dbhealth/group_updates_table.h"
+#include "dbhealth/velora_config_parser.h"
 #include "framework/trace.h"
 
 QVD_TRACE_UNIT("core/hooks");
 
-void hookCheckDatabasePaths() {}
+void hookCheckDatabasePaths() {
+  VeloraConfigParser parser(server_name, checkDbIncludePath, checkDbExcludePath);
+  QVD::StringList invalidIncludes(kMaxConfiguredPaths);
+  QVD::StringList invalidExcludes(kMaxConfiguredPaths);
+  parser.checkConfiguration(&invalidIncludes, &invalidExcludes);
+  for (int i = 0; i < invalidIncludes.getCount(); ++i)
+    QVD_ALWAYS("Path %s in checking database include path is not accessible. Velora server is "
+               "down or the path is invalid.",
+               invalidIncludes.getAt(i).c_str());
+  for (int i = 0; i < invalidExcludes.getCount(); ++i)
+    QVD_ALWAYS("Path %s in checking database exclude path is not accessible. Velora server is "
+               "down or the path is invalid.",
+               invalidExcludes.getAt(i).c_str());
+}
 
 int hookParseViewConfigFile(const char* path) {
-  FILE* file = fopen(path, "r");
-  if (file == nullptr) return 1;
-  fclose(file);
-  return 0;
+  return DbViewsConfigMap::parseDbViewConfigFile(path, &dbViewsConfigMap);
 }
 
 int hookStartAddInThreads(const char** threadName) {
@@ -21,16 +39,15 @@ int hookStartAddInThreads(const char** threadName) {
   return 0;
 }
 
-int hookStartDatabaseCheckThread() {
-  QVD_DETAIL("database check thread is not available in this build");
-  return 0;
-}
+int hookStartDatabaseCheckThread() { return startDatabaseCheckThread(); }
 
-void hookGroupAnalyzerInit(const char*) {}
-void hookGroupAnalyzerClose() {}
+void hookStopDatabaseCheckThread() { stopDatabaseCheckThread(); }
+
+void hookGroupAnalyzerInit(const char* server) { GroupAnalyzer::init(server); }
+void hookGroupAnalyzerClose() { GroupAnalyzer::close(); }
 
 void hookAnswerReplication(const char*) {}
-void hookAnswerCorruptFailover(const char*) {}
-void hookAnswerDbWhitespace(const char*) {}
-void hookAnswerGroupUpdates(const char*) {}
+void hookAnswerCorruptFailover(const char* id) { answerCorruptFailover(id); }
+void hookAnswerDbWhitespace(const char* id) { Parse_Velora_DB_Whitespace(id); }
+void hookAnswerGroupUpdates(const char* id) { Parse_Velora_Group_Updates(id); }
 void hookAnswerAddInTable(const char*, const char*) {}

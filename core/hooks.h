@@ -15,13 +15,12 @@
 // Checks the database include and exclude path lists and reports every
 // path that is not accessible ("Path %s in checking database include path
 // is not accessible..." and the exclude form).  Never stops start-up.
-// Completed by the database-check work (VeloraConfigParser::checkConfiguration).
+// (VeloraConfigParser::checkConfiguration.)
 void hookCheckDatabasePaths();
 
-// Loads the database-view configuration file.  Returns 0 when it was read,
-// non-zero when it cannot be read (start-up then stops).  So far: checks
-// that the file can be opened for reading.  Completed by the database-check
-// work (DbViewsConfigMap::parseDbViewConfigFile).
+// Loads the database-view configuration file into dbViewsConfigMap.
+// Returns 0 when it was read, non-zero when it cannot be read (start-up
+// then stops).  (DbViewsConfigMap::parseDbViewConfigFile.)
 int hookParseViewConfigFile(const char* path);
 
 // Starts the add-in threads MVConfigure and collectMVEvents.  Returns 0, or
@@ -30,12 +29,16 @@ int hookParseViewConfigFile(const char* path);
 int hookStartAddInThreads(const char** threadName);
 
 // Initialises checkDBMutex, checkDBResultMutex and checkDBCond and starts
-// the checkDatabase thread.  Returns 0 or the pthread_create error.  So far:
-// starts nothing.  Completed by the database-check work.
+// the checkDatabase thread.  Returns 0 or the pthread_create error.
 int hookStartDatabaseCheckThread();
 
-// GroupAnalyzer::init(server) and GroupAnalyzer::close().  So far: nothing
-// to take or free.  Completed by the group-monitor work.
+// At shutdown, before the server runtime ends: asks the checkDatabase
+// thread to end and waits for it (about a second at most), so that no
+// server handle of the check is held when the process exits.  Nothing
+// happens when the thread was not started.
+void hookStopDatabaseCheckThread();
+
+// GroupAnalyzer::init(server) and GroupAnalyzer::close().
 void hookGroupAnalyzerInit(const char* server);
 void hookGroupAnalyzerClose();
 
@@ -45,13 +48,11 @@ void hookGroupAnalyzerClose();
 
 // Velora_Replication rows.  Completed by the replication work.
 void hookAnswerReplication(const char* id);
-// Velora_Corrupt_Failover_DB rows.  Completed by the database-check work.
+// Velora_Corrupt_Failover_DB rows.
 void hookAnswerCorruptFailover(const char* id);
-// Velora_DB_Whitespace rows (Parse_Velora_DB_Whitespace).  Completed by the
-// database-check work.
+// Velora_DB_Whitespace rows (Parse_Velora_DB_Whitespace).
 void hookAnswerDbWhitespace(const char* id);
-// Velora_Group_Updates rows (Parse_Velora_Group_Updates).  Completed by the
-// group-monitor work.
+// Velora_Group_Updates rows (Parse_Velora_Group_Updates).
 void hookAnswerGroupUpdates(const char* id);
 // Rows of the seven MV_ statistics tables from the add-in part of the
 // snapshot (Parse_MV_...).  Completed by the add-in statistics work.

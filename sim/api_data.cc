@@ -1,13 +1,12 @@
-// Entry points of databases, documents, items, searches, views and the
-// directory.  Network paths, formulas, summary tables and value rendering
-// work on their arguments alone; what needs databases, documents, views or
-// directory entries answers VX_ERR_NOT_MODELLED until the model describes
-// them (see docs/simulated-server.md, "Databases").
+// Entry points that work on their arguments alone: network paths, formulas,
+// summary tables and value rendering.  Databases, directories, searches and
+// views are in api_db.cc, documents and items in api_doc.cc.
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "serverapi/vaxel.h"
+#include "sim/formula.h"
 #include "sim/sim_time.h"
 #include "sim/simulator.h"
 
@@ -150,6 +149,16 @@ VxStatus VxFormulaCompile(const char* name, uint16_t nameLength, const char* tex
     if (retCompileError != nullptr) *retCompileError = VX_ERR_BAD_PARAM;
     return call.Done(VX_ERR_BAD_PARAM);
   }
+  vaxelsim::Selection selection;
+  size_t errorAt = 0;
+  if (!vaxelsim::ParseSelection(text, textLength, &selection, &errorAt)) {
+    if (retCompileError != nullptr) *retCompileError = VX_ERR_BAD_PARAM;
+    if (retErrorLine != nullptr) *retErrorLine = 1;
+    if (retErrorColumn != nullptr) *retErrorColumn = static_cast<uint16_t>(errorAt + 1);
+    if (retErrorOffset != nullptr) *retErrorOffset = static_cast<uint16_t>(errorAt);
+    if (retErrorLength != nullptr) *retErrorLength = static_cast<uint16_t>(textLength - errorAt);
+    return call.Done(VX_ERR_BAD_PARAM);
+  }
   // The compiled form is the formula's text; searches read it back.
   VxHandle h = call.sim.handles.AllocMemory(text, textLength);
   if (h == 0) return call.Done(VX_ERR_NO_MEMORY);
@@ -205,242 +214,6 @@ uint16_t VxItemValueToText(uint16_t dataType, VxValueRef value, uint32_t valueLe
     n = CopyText(text, buffer, bufferLength);
   call.Finish("result", n);
   return n;
-}
-
-// ---- Not modelled yet: databases, documents, views, directory. ----
-
-VxStatus VxDbOpen(const char* path, VxDbHandle* retDb) {
-  ApiCall call("VxDbOpen");
-  call.line.Text("path", path);
-  if (retDb != nullptr) *retDb = 0;
-  return call.Done(call.fault ? call.fault : VX_ERR_NOT_MODELLED);
-}
-
-VxStatus VxDbOpenExtended(const char* path, uint16_t options, VxHandle namesList,
-                          const VxTimeDate* modifiedSince, VxDbHandle* retDb,
-                          VxTimeDate* retDataModified, VxTimeDate* retNonDataModified) {
-  ApiCall call("VxDbOpenExtended");
-  (void)namesList;
-  (void)modifiedSince;
-  (void)retDataModified;
-  (void)retNonDataModified;
-  call.line.Text("path", path).Unsigned("options", options);
-  if (retDb != nullptr) *retDb = 0;
-  return call.Done(call.fault ? call.fault : VX_ERR_NOT_MODELLED);
-}
-
-VxStatus VxDbClose(VxDbHandle db) {
-  ApiCall call("VxDbClose");
-  call.line.Unsigned("handle", db);
-  if (call.fault) return call.Done(call.fault);
-  bool ok = call.sim.handles.Free(db, vaxelsim::HandleKind::kDatabase);
-  return call.Done(ok ? 0 : VX_ERR_INVALID_HANDLE);
-}
-
-VxStatus VxDbPathGet(VxDbHandle db, char* retCanonicalPath, char* retExpandedPath) {
-  ApiCall call("VxDbPathGet");
-  call.line.Unsigned("handle", db);
-  if (retCanonicalPath != nullptr) retCanonicalPath[0] = '\0';
-  if (retExpandedPath != nullptr) retExpandedPath[0] = '\0';
-  return call.Done(call.fault ? call.fault : VX_ERR_INVALID_HANDLE);
-}
-
-VxStatus VxDbQuotaGet(const char* netPath, VxDbLimits* retQuota) {
-  ApiCall call("VxDbQuotaGet");
-  call.line.Text("path", netPath);
-  if (retQuota != nullptr) memset(retQuota, 0, sizeof *retQuota);
-  return call.Done(call.fault ? call.fault : VX_ERR_NOT_MODELLED);
-}
-
-VxStatus VxDbSpaceUsage(VxDbHandle db, uint32_t* retAllocatedBytes, uint32_t* retFreeBytes) {
-  ApiCall call("VxDbSpaceUsage");
-  call.line.Unsigned("handle", db);
-  if (retAllocatedBytes != nullptr) *retAllocatedBytes = 0;
-  if (retFreeBytes != nullptr) *retFreeBytes = 0;
-  return call.Done(call.fault ? call.fault : VX_ERR_INVALID_HANDLE);
-}
-
-VxStatus VxDbSearch(VxDbHandle db, VxFormulaHandle formula, const char* viewTitle,
-                    uint16_t searchFlags, uint16_t noteClassMask, const VxTimeDate* since,
-                    VxSearchCallback callback, void* context, VxTimeDate* retUntil) {
-  ApiCall call("VxDbSearch");
-  (void)viewTitle;
-  (void)since;
-  (void)callback;
-  (void)context;
-  call.line.Unsigned("handle", db).Unsigned("formula", formula).Unsigned("flags", searchFlags)
-      .Unsigned("class", noteClassMask);
-  if (retUntil != nullptr) *retUntil = vaxelsim::TimeOf(call.sim.NowTicks());
-  return call.Done(call.fault ? call.fault : VX_ERR_INVALID_HANDLE);
-}
-
-VxStatus VxDocOpen(VxDbHandle db, uint32_t noteId, uint16_t flags, VxDocHandle* retDoc) {
-  ApiCall call("VxDocOpen");
-  call.line.Unsigned("handle", db).Unsigned("note", noteId).Unsigned("flags", flags);
-  if (retDoc != nullptr) *retDoc = 0;
-  return call.Done(call.fault ? call.fault : VX_ERR_INVALID_HANDLE);
-}
-
-VxStatus VxDocCreate(VxDbHandle db, VxDocHandle* retDoc) {
-  ApiCall call("VxDocCreate");
-  call.line.Unsigned("handle", db);
-  if (retDoc != nullptr) *retDoc = 0;
-  return call.Done(call.fault ? call.fault : VX_ERR_INVALID_HANDLE);
-}
-
-VxStatus VxDocUpdate(VxDocHandle doc, uint16_t flags) {
-  ApiCall call("VxDocUpdate");
-  call.line.Unsigned("handle", doc).Unsigned("flags", flags);
-  return call.Done(call.fault ? call.fault : VX_ERR_INVALID_HANDLE);
-}
-
-VxStatus VxDocClose(VxDocHandle doc) {
-  ApiCall call("VxDocClose");
-  call.line.Unsigned("handle", doc);
-  if (call.fault) return call.Done(call.fault);
-  bool ok = call.sim.handles.Free(doc, vaxelsim::HandleKind::kDocument);
-  return call.Done(ok ? 0 : VX_ERR_INVALID_HANDLE);
-}
-
-uint16_t VxItemGetText(VxDocHandle doc, const char* itemName, char* buffer,
-                       uint16_t bufferLength) {
-  ApiCall call("VxItemGetText");
-  call.line.Unsigned("handle", doc).Text("item", itemName);
-  if (buffer != nullptr && bufferLength > 0) buffer[0] = '\0';
-  call.Finish("result", 0);
-  return 0;
-}
-
-int VxItemGetTime(VxDocHandle doc, const char* itemName, VxTimeDate* retTime) {
-  ApiCall call("VxItemGetTime");
-  (void)retTime;
-  call.line.Unsigned("handle", doc).Text("item", itemName);
-  call.Finish("result", 0);
-  return 0;
-}
-
-VxStatus VxItemInfo(VxDocHandle doc, const char* itemName, uint16_t nameLength,
-                    uint32_t* retItem, uint16_t* retDataType, VxValueRef* retValue,
-                    uint32_t* retValueLength) {
-  ApiCall call("VxItemInfo");
-  call.line.Unsigned("handle", doc).Text("item", itemName, itemName == nullptr ? 0 : nameLength);
-  if (retItem != nullptr) *retItem = 0;
-  if (retDataType != nullptr) *retDataType = 0;
-  if (retValue != nullptr) *retValue = VxValueRef{nullptr, 0};
-  if (retValueLength != nullptr) *retValueLength = 0;
-  return call.Done(call.fault ? call.fault : VX_ERR_INVALID_HANDLE);
-}
-
-VxStatus VxItemScan(VxDocHandle doc, VxItemScanCallback callback, void* context) {
-  ApiCall call("VxItemScan");
-  (void)callback;
-  (void)context;
-  call.line.Unsigned("handle", doc);
-  return call.Done(call.fault ? call.fault : VX_ERR_INVALID_HANDLE);
-}
-
-VxStatus VxItemSetText(VxDocHandle doc, const char* itemName, const char* text,
-                       uint16_t textLength) {
-  ApiCall call("VxItemSetText");
-  (void)text;
-  call.line.Unsigned("handle", doc).Text("item", itemName).Unsigned("length", textLength);
-  return call.Done(call.fault ? call.fault : VX_ERR_INVALID_HANDLE);
-}
-
-VxStatus VxItemSetTime(VxDocHandle doc, const char* itemName, const VxTimeDate* time) {
-  ApiCall call("VxItemSetTime");
-  (void)time;
-  call.line.Unsigned("handle", doc).Text("item", itemName);
-  return call.Done(call.fault ? call.fault : VX_ERR_INVALID_HANDLE);
-}
-
-VxStatus VxFindDesignNote(VxDbHandle db, const char* name, uint16_t noteClass,
-                          const char* flagPattern, uint32_t* retNoteId, uint32_t options) {
-  ApiCall call("VxFindDesignNote");
-  (void)flagPattern;
-  (void)options;
-  call.line.Unsigned("handle", db).Text("name", name).Unsigned("class", noteClass);
-  if (retNoteId != nullptr) *retNoteId = 0;
-  return call.Done(call.fault ? call.fault : VX_ERR_INVALID_HANDLE);
-}
-
-VxStatus VxViewOpen(VxDbHandle viewDb, VxDbHandle dataDb, uint32_t viewNoteId,
-                    uint16_t openFlags, VxHandle unreadList, VxCollectionHandle* retCollection,
-                    VxDocHandle* retViewNote, unsigned char* retViewUnid,
-                    VxHandle* retCollapsedList, VxHandle* retSelectedList) {
-  ApiCall call("VxViewOpen");
-  (void)dataDb;
-  (void)unreadList;
-  call.line.Unsigned("handle", viewDb).Unsigned("note", viewNoteId).Unsigned("flags", openFlags);
-  for (VxHandle* p : {retCollection, retViewNote, retCollapsedList, retSelectedList})
-    if (p != nullptr) *p = 0;
-  if (retViewUnid != nullptr) memset(retViewUnid, 0, 16);
-  return call.Done(call.fault ? call.fault : VX_ERR_INVALID_HANDLE);
-}
-
-VxStatus VxViewReadEntries(VxCollectionHandle collection, uint32_t skipCount,
-                           uint32_t returnCount, uint32_t returnMask, VxMemHandle* retBuffer,
-                           uint32_t* retBufferLength, uint32_t* retNumberReturned,
-                           uint16_t* retSignalFlags) {
-  ApiCall call("VxViewReadEntries");
-  call.line.Unsigned("handle", collection).Unsigned("skip", skipCount)
-      .Unsigned("count", returnCount).Unsigned("mask", returnMask);
-  if (retBuffer != nullptr) *retBuffer = 0;
-  if (retBufferLength != nullptr) *retBufferLength = 0;
-  if (retNumberReturned != nullptr) *retNumberReturned = 0;
-  if (retSignalFlags != nullptr) *retSignalFlags = 0;
-  return call.Done(call.fault ? call.fault : VX_ERR_INVALID_HANDLE);
-}
-
-VxStatus VxViewClose(VxCollectionHandle collection) {
-  ApiCall call("VxViewClose");
-  call.line.Unsigned("handle", collection);
-  if (call.fault) return call.Done(call.fault);
-  bool ok = call.sim.handles.Free(collection, vaxelsim::HandleKind::kCollection);
-  return call.Done(ok ? 0 : VX_ERR_INVALID_HANDLE);
-}
-
-VxStatus VxDirLookup(const char* server, uint16_t flags, uint16_t nameSpaceCount,
-                     const char* nameSpaces, uint16_t nameCount, const char* names,
-                     uint16_t itemCount, const char* items, VxMemHandle* retBuffer) {
-  ApiCall call("VxDirLookup");
-  (void)nameSpaceCount;
-  (void)nameCount;
-  (void)names;
-  (void)itemCount;
-  (void)items;
-  call.line.Text("server", server).Unsigned("flags", flags).Text("namespace", nameSpaces);
-  if (retBuffer != nullptr) *retBuffer = 0;
-  return call.Done(call.fault ? call.fault : VX_ERR_NOT_MODELLED);
-}
-
-void* VxDirLocateNextName(void* lookupBuffer, void* prevName, uint16_t* retMatchCount) {
-  ApiCall call("VxDirLocateNextName");
-  (void)lookupBuffer;
-  (void)prevName;
-  if (retMatchCount != nullptr) *retMatchCount = 0;
-  call.line.Text("result", "null");
-  call.Finish();
-  return nullptr;
-}
-
-void* VxDirLocateNextMatch(void* lookupBuffer, void* name, void* prevMatch) {
-  ApiCall call("VxDirLocateNextMatch");
-  (void)lookupBuffer;
-  (void)name;
-  (void)prevMatch;
-  call.line.Text("result", "null");
-  call.Finish();
-  return nullptr;
-}
-
-VxStatus VxDirGetTextItem(void* match, uint16_t itemNumber, uint16_t valueNumber, char* buffer,
-                          uint16_t bufferSize) {
-  ApiCall call("VxDirGetTextItem");
-  (void)match;
-  call.line.Unsigned("item", itemNumber).Unsigned("value", valueNumber);
-  if (buffer != nullptr && bufferSize > 0) buffer[0] = '\0';
-  return call.Done(call.fault ? call.fault : VX_ERR_NOT_MODELLED);
 }
 
 }  // extern "C"

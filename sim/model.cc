@@ -12,7 +12,8 @@
 
 namespace vaxelsim {
 
-using nlohmann::json;
+// Ordered: documents keep their items in the order the file writes them.
+using json = nlohmann::ordered_json;
 
 FileStamp FileStamp::Of(const std::string& path) {
   FileStamp s;
@@ -273,11 +274,18 @@ bool Model::Parse(const std::string& text, ModelData* m, std::vector<std::string
       }
     }
   }
+  TimeContext tc;
+  tc.style = m->Style();
+  tc.now = m->clock == ModelData::Clock::kFixed    ? m->fixedTicks
+           : m->clock == ModelData::Clock::kOffset ? RealNowTicks() + m->offsetSeconds * kTicksPerSecond
+                                                   : RealNowTicks();
+  m->db = ParseDbModel(doc, tc, problems);
   return true;
 }
 
 void Model::SetDirectory(const std::string& dir) {
   dir_ = dir;
+  held_ = false;
   jsonStamp_ = FileStamp();
   badJsonStamp_ = FileStamp();
   data_ = std::make_shared<ModelData>();
@@ -287,7 +295,7 @@ void Model::SetDirectory(const std::string& dir) {
 }
 
 const ModelData& Model::Data() {
-  if (dir_.empty()) return *data_;
+  if (dir_.empty() || held_) return *data_;
   std::string path = dir_ + "/server.json";
   FileStamp now = FileStamp::Of(path);
   if (now == jsonStamp_) return *data_;

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "serverapi/vaxel.h"
+#include "sim/db_model.h"
 #include "sim/sim_time.h"
 
 namespace vaxelsim {
@@ -57,6 +58,7 @@ struct ModelData {
   VxStatus initRuntime = 0;
   VxStatus initThread = 0;
   std::map<unsigned, std::string> messages;  // extra message texts by code
+  std::shared_ptr<const DbModel> db = std::make_shared<DbModel>();  // databases, directory
 
   TextStyle Style() const;
   void FillIntl(VxLocaleFormat* intl) const;
@@ -89,7 +91,10 @@ class Model {
   const std::string& Directory() const { return dir_; }
 
   // The current server.json content (defaults for absent keys or file).
+  // While held, answers the content as last read without looking at the
+  // file: one look per entry-point call is enough.
   const ModelData& Data();
+  void Hold(bool held) { held_ = held; }
   // The statistics text; null when stats.txt is absent.
   const std::string* Stats();
   // True while a file named "terminate" exists in the directory.
@@ -102,6 +107,7 @@ class Model {
  private:
   Reporter report_;
   std::string dir_;
+  bool held_ = false;
   FileStamp jsonStamp_;
   FileStamp badJsonStamp_;
   std::shared_ptr<ModelData> data_ = std::make_shared<ModelData>();

@@ -46,10 +46,20 @@ void Simulator::FollowEnvironment() {
   model.SetDirectory(dir);
 }
 
+namespace {
+thread_local int t_callbackDepth = 0;
+}  // namespace
+
+CallbackScope::CallbackScope() { ++t_callbackDepth; }
+CallbackScope::~CallbackScope() { --t_callbackDepth; }
+bool CallbackScope::Active() { return t_callbackDepth > 0; }
+
 VxStatus Simulator::Enter(const char* entry) {
   FollowEnvironment();
   uint64_t call = ++calls_[entry];
+  model.Hold(CallbackScope::Active());
   const ModelData& data = model.Data();
+  model.Hold(true);  // the rest of the call needs no second look
   auto it = data.faults.find(entry);
   if (it != data.faults.end() && it->second.Applies(call)) return it->second.status;
   return 0;

@@ -65,6 +65,18 @@ class Simulator {
   std::map<std::string, uint64_t> calls_;
 };
 
+// Marks the calling thread as running the callbacks of a search or an item
+// scan.  Entry points called from there answer from the model the search
+// began with: a change of the model files reaches the calls after it.
+class CallbackScope {
+ public:
+  CallbackScope();
+  ~CallbackScope();
+  CallbackScope(const CallbackScope&) = delete;
+  CallbackScope& operator=(const CallbackScope&) = delete;
+  static bool Active();
+};
+
 // One entry-point call: holds the simulator's lock, counts the call and
 // builds its log line.  `fault` is the status a modelled fault injects (0:
 // none); a faulted call does nothing but return it.

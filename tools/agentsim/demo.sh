@@ -40,6 +40,11 @@ else
   cp "$here/demo_vaxel.ini" "$inidir/vaxel.ini"
 fi
 cp "$inidir/vaxel.ini" "$work/vaxel.ini.before"
+# The collector works on a copy of the model, which the demo changes while
+# it runs.
+cp -R "$model" "$work/model"
+model="$work/model"
+printf 'mail/alice.vdb = AllDocs, ($Inbox), ($Drafts), ($Sent)\n' >"$work/views.cfg"
 
 cat >"$work/demo.env" <<ENV
 QVD_SERVER=srv1/acme
@@ -49,10 +54,18 @@ QVD_BINARCH=$binarch
 QVD_INSTANCE_NAME=$instance
 VAXEL_SIM_DIR=$model
 QVD_TRACE_FILE=$work/qvdclient.trace
+QVD_CHECK_DB_INTERVAL=3600
+QVD_CHECK_DB_INCLUDE_PATH=names.vdb;mail/alice.vdb;mail/bob.vdb;mail/moved.vdb;apps/*
+QVD_CHECK_DB_EXCLUDE_PATH=apps/archive
+QVD_CHECK_DB_VIEW_CONFIG_FILE=$work/views.cfg
+QVD_VELORA_GROUP_MONITOR=ON
 ENV
 status_file="$bin/qvd_${instance}_status.out"
 
 echo "== qvdclient under agentsim, model $model"
+# A directory group is renamed a few seconds into the run.
+(sleep 4 && sed 's/"Developers"/"Auditors"/' "$model/server.json" >"$model/.server.json" &&
+  mv "$model/.server.json" "$model/server.json") &
 set +e
 "$bindir/agentsim" --env-file "$work/demo.env" --collector-output "$work/qvdclient.out" \
   --expect-status 30 \
@@ -60,6 +73,9 @@ set +e
   -e 'request all' -e 'expect all' \
   -e 'note the availability status file (server status, cluster status)' \
   -e "show \"$status_file\"" \
+  -e 'note the database check: one bad database costs 16 seconds; the first results come after its first cycle' \
+  -e 'sleep 30' -e 'request Velora_Corrupt_Failover_DB Velora_DB_Whitespace Velora_Group_Updates' \
+  -e 'expect all' \
   -- "$bindir/qvdclient"
 result=$?
 set -e

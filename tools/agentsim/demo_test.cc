@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <regex>
 #include <string>
 
 namespace {
@@ -31,10 +32,16 @@ TEST(Demo, RunsTheCollectorAgainstTheExampleModelAndEndsWithStatus30) {
   int st = pclose(p);
   ASSERT_TRUE(WIFEXITED(st));
   EXPECT_EQ(WEXITSTATUS(st), 0) << out;
-  EXPECT_NE(out.find("registration: protocol version 4, 37 groups"), std::string::npos) << out;
+  EXPECT_NE(out.find("registration: protocol version 4, 40 groups"), std::string::npos) << out;
   EXPECT_NE(out.find("Velora_Tasks id="), std::string::npos) << out;
   EXPECT_NE(out.find("Task_Status_Duration"), std::string::npos) << out;  // column names from the catalogue
   EXPECT_NE(out.find("_status.out:"), std::string::npos) << out;
+  // The database check's first results and a renamed directory group.
+  EXPECT_TRUE(std::regex_search(out, std::regex("Velora_Corrupt_Failover_DB id=[0-9]+ \\(3 rows"))) << out;
+  EXPECT_NE(out.find("| mail/moved.vdb | DEFAULT   | Cluster failover | Success"), std::string::npos) << out;
+  EXPECT_TRUE(std::regex_search(out, std::regex("Velora_DB_Whitespace id=[0-9]+ \\(4 rows"))) << out;
+  EXPECT_NE(out.find("DB_Size              : 2800000000"), std::string::npos) << out;
+  EXPECT_NE(out.find("| Auditors   | Add"), std::string::npos) << out;
   EXPECT_NE(out.find("0 protocol violations, 0 failed expectations"), std::string::npos) << out;
   EXPECT_NE(out.find("collector exited with status 30"), std::string::npos) << out;
 }
