@@ -4,6 +4,7 @@
 
 #include "core/corrupt_failover_answer.h"
 #include "core/globals.h"
+#include "core/replication_answer.h"
 #include "dbhealth/check_database.h"
 #include "dbhealth/db_views_config_map.h"
 #include "dbhealth/db_whitespace_table.h"
@@ -46,7 +47,7 @@ void hookStopDatabaseCheckThread() { stopDatabaseCheckThread(); }
 void hookGroupAnalyzerInit(const char* server) { GroupAnalyzer::init(server); }
 void hookGroupAnalyzerClose() { GroupAnalyzer::close(); }
 
-void hookAnswerReplication(const char*) {}
+void hookAnswerReplication(const char* id) { answerReplication(id); }
 void hookAnswerCorruptFailover(const char* id) { answerCorruptFailover(id); }
 void hookAnswerDbWhitespace(const char* id) { Parse_Velora_DB_Whitespace(id); }
 void hookAnswerGroupUpdates(const char* id) { Parse_Velora_Group_Updates(id); }

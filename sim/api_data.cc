@@ -33,7 +33,7 @@ uint16_t Get16(const unsigned char* p) {
 // Renders a value (16-bit data type first) as text; false for a type that
 // has no text form or a value too short for its type.
 bool ValueText(uint16_t type, const unsigned char* value, uint32_t length, char separator,
-               std::string* out) {
+               const vaxelsim::TextStyle& style, std::string* out) {
   if (value == nullptr || length < 2) return false;
   const unsigned char* data = value + 2;
   uint32_t dataLen = length - 2;
@@ -69,7 +69,7 @@ bool ValueText(uint16_t type, const unsigned char* value, uint32_t length, char 
       if (dataLen < 8) return false;
       VxTimeDate t;
       memcpy(&t, data, 8);
-      *out = vaxelsim::FormatTime(vaxelsim::TicksOf(t), vaxelsim::TextStyle(), VX_TFMT_DATE_TIME);
+      *out = vaxelsim::FormatTime(vaxelsim::TicksOf(t), style, VX_TFMT_DATE_TIME);
       return !out->empty();
     }
     default:
@@ -192,7 +192,7 @@ int VxGetSummaryValue(const void* summary, const char* name, char* buffer,
     if (nl != nameLen || strncasecmp(reinterpret_cast<const char*>(itemName), name, nl) != 0)
       continue;
     std::string text;
-    if (vl < 2 || !ValueText(Get16(value), value, vl, ';', &text)) break;
+    if (vl < 2 || !ValueText(Get16(value), value, vl, ';', call.sim.model.Data().Style(), &text)) break;
     CopyText(text, buffer, bufferLength);
     call.Finish("result", 1);
     return 1;
@@ -210,6 +210,7 @@ uint16_t VxItemValueToText(uint16_t dataType, VxValueRef value, uint32_t valueLe
   uint16_t n = 0;
   if (!call.fault &&
       ValueText(dataType, static_cast<const unsigned char*>(value.Value), valueLength, separator,
+                call.sim.model.Data().Style(),
                 &text))
     n = CopyText(text, buffer, bufferLength);
   call.Finish("result", n);

@@ -296,10 +296,7 @@ VxStatus VxViewOpen(VxDbHandle viewDb, VxDbHandle dataDb, uint32_t viewNoteId,
   const vaxelsim::ViewModel* view =
       open->entry == nullptr ? nullptr : open->entry->FindViewByNote(viewNoteId);
   if (view == nullptr) return call.Done(VX_ERR_INVALID_NOTE);
-  VxStatus status = view->open;
-  // Without flag 4 the server builds a missing collection while opening.
-  if (status == VX_ERR_COLLECTION_NOT_CREATED && !(openFlags & 4)) status = 0;
-  if (status != 0) return call.Done(status);
+  if (view->open != 0) return call.Done(view->open);
   auto coll = std::make_shared<vaxelsim::OpenView>();
   coll->ids = view->documents;
   VxHandle h = call.sim.handles.AddObject(HandleKind::kCollection, coll);

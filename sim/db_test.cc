@@ -301,11 +301,10 @@ TEST(Databases, ViewsListedHaveDesignNotesAndOpenWithTheirStatus) {
   EXPECT_EQ(1234, ViewStatus("srv1!!mail/a.vdb", "Bad"));
   EXPECT_EQ(VX_ERR_NO_MORE_ENTRIES, ViewStatus("srv1!!mail/a.vdb", "AllDocuments"));
   EXPECT_EQ(VX_ERR_NO_MORE_ENTRIES, ViewStatus("srv1!!Z.vdb", "All Documents"));
-  // Without flag 4 a collection that was never built is built.
   VxDbHandle db = 0;
   ASSERT_EQ(0, VxDbOpen("srv1!!mail/a.vdb", &db));
   uint32_t note = 0;
-  ASSERT_EQ(0, VxFindDesignNote(db, "($Inbox)", VX_NOTE_CLASS_VIEW, "-G40n", &note, 0));
+  ASSERT_EQ(0, VxFindDesignNote(db, "All Documents", VX_NOTE_CLASS_VIEW, "-G40n", &note, 0));
   VxCollectionHandle coll = 0;
   ASSERT_EQ(0, VxViewOpen(db, db, note, 0, 0, &coll, nullptr, nullptr, nullptr, nullptr));
   EXPECT_EQ(2u, vaxelsim_handles_held());

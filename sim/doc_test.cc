@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "serverapi/vaxel.h"
@@ -337,8 +338,11 @@ TEST(Documents, TimesRelativeToTheModelsClock) {
   uint16_t type;
   VxValueRef v;
   uint32_t len;
-  ASSERT_EQ(0, VxItemInfo(doc, "E", 1, nullptr, &type, &v, &len));
   char buf[128];
+  ASSERT_EQ(0, VxItemInfo(doc, "T", 1, nullptr, &type, &v, &len));
+  VxItemValueToText(type, v, len, buf, sizeof buf, ';');
+  EXPECT_STREQ("08/12/2026 08:00:05 AM", buf);  // in the model's date order
+  ASSERT_EQ(0, VxItemInfo(doc, "E", 1, nullptr, &type, &v, &len));
   VxItemValueToText(type, v, len, buf, sizeof buf, '|');
   EXPECT_STREQ("01/12/2026 09:00:01 AM Starting|x 06/12/2026 12:00:00 AM {{todayX}}", buf);
   EXPECT_EQ(22, VxItemGetText(doc, "B", buf, sizeof buf));
@@ -377,6 +381,49 @@ TEST(Documents, CallsDuringASearchUseTheModelTheSearchBeganWith) {
   VxDocHandle doc = 0;
   EXPECT_EQ(4000, VxDocOpen(c.db, 4097, 0, &doc));  // the change counts after the search
   VxDbClose(c.db);
+  EXPECT_EQ(0u, vaxelsim_handles_held());
+}
+
+}  // namespace
+
+namespace {
+
+struct ReaderState {
+  VxDbHandle db = 0;
+  int items = 0;
+};
+
+VxStatus CountItem(uint16_t, uint16_t, const char*, uint16_t, void*, uint32_t, void* ctx) {
+  ++static_cast<ReaderState*>(ctx)->items;
+  return 0;
+}
+
+VxStatus ReadEachDocument(void* ctx, const VxSearchMatch* match, const void*) {
+  auto* r = static_cast<ReaderState*>(ctx);
+  VxDocHandle doc = 0;
+  if (VxDocOpen(r->db, match->NoteId, 0, &doc) != 0) return 0;
+  VxItemScan(doc, CountItem, r);
+  VxDocClose(doc);
+  return 0;
+}
+
+TEST(Documents, ThreadsSearchWhileTheModelChanges) {
+  TempModel model;
+  model.Write("server.json", kModel);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 3; ++t)
+    threads.emplace_back([] {
+      for (int round = 0; round < 30; ++round) {
+        ReaderState r;
+        if (VxDbOpen("srv1!!log.vdb", &r.db) != 0) continue;
+        VxDbSearch(r.db, 0, nullptr, VX_SEARCH_SUMMARY, 1, nullptr, ReadEachDocument, &r,
+                   nullptr);
+        VxDbClose(r.db);
+      }
+    });
+  for (int round = 0; round < 30; ++round)
+    model.Write("server.json", round % 2 ? kModel : "{\"databases\": {\"log.vdb\": {}}}");
+  for (std::thread& t : threads) t.join();
   EXPECT_EQ(0u, vaxelsim_handles_held());
 }
 

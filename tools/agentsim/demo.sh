@@ -78,6 +78,16 @@ set +e
   -e 'expect all' \
   -- "$bindir/qvdclient"
 result=$?
+
+# The replication table: the same collector with QVD_LOG_VDB_MONITOR on,
+# asked for Velora_Replication alone (hits 1, misses 2, manual runs 3).
+echo "== Velora_Replication of the model's log and connections"
+"$bindir/agentsim" --env-file "$work/demo.env" --env QVD_LOG_VDB_MONITOR=ON \
+  --collector-output "$work/qvdclient.out" --expect-status 30 \
+  -e 'request Velora_Replication' -e 'expect all' \
+  -- "$bindir/qvdclient"
+replication=$?
+if [ "$result" = 0 ]; then result=$replication; fi
 set -e
 
 if ! cmp -s "$work/vaxel.ini.before" "$inidir/vaxel.ini"; then

@@ -44,6 +44,8 @@ TEST(Demo, RunsTheCollectorAgainstTheExampleModelAndEndsWithStatus30) {
   EXPECT_NE(out.find("| Auditors   | Add"), std::string::npos) << out;
   EXPECT_NE(out.find("0 protocol violations, 0 failed expectations"), std::string::npos) << out;
   EXPECT_NE(out.find("collector exited with status 30"), std::string::npos) << out;
+  EXPECT_NE(out.find("Velora_Replication id=1 ("), std::string::npos) << out;
+  EXPECT_NE(out.find("Hit_Miss           : 1"), std::string::npos) << out;
 }
 
 }  // namespace
