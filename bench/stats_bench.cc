@@ -1,7 +1,12 @@
 // Statistics tables benchmark: takes a snapshot of generated statistics
 // texts of 1, 2, 4 and 8 MB from the simulated server and builds every
 // statistics table from it (26 single-row tables, tasks, both
-// mail-by-destination tables).  Prints, per size, the time of the snapshot,
+// mail-by-destination tables).  Then the add-in section: snapshots whose
+// "mvstats." lines alone are 1, 2, 4 and 8 MB, every item of the seven
+// add-in tables with all its companions, and the time to build the seven
+// tables from each (rows per millisecond, and the growth from the smallest
+// to the largest, which stays near the growth of the text when the builders
+// are linear).  Prints, per size, the time of the snapshot,
 // of the tables and of both, the throughput, and each time as a multiple of
 // one memmem pass over the same text measured in the same run.  Rows go to
 // no agent (the link refuses them at once): the cost of encoding them for
@@ -23,6 +28,7 @@
 #include "stats/catalogue.h"
 #include "stats/multi_row.h"
 #include "stats/row_builder.h"
+#include "stats/addin_tables.h"
 #include "stats/snapshot.h"
 #include "stats/stats_generator_testutil.h"
 
@@ -75,6 +81,51 @@ double MemmemPass(const std::string& text, int reps) {
     best = std::min(best, Seconds(a, Clock::now()));
   }
   if (found != 0) std::printf("(unexpected match)\n");
+  return best;
+}
+
+// An add-in section of about `bytes` bytes: items of all seven tables.
+std::string GenerateAddIn(size_t bytes, int* items) {
+  std::string text = "Server.Users\t12\n";
+  int i = 0;
+  auto line = [&](const std::string& name, int value) {
+    text += name;
+    text += '\t';
+    text += std::to_string(value);
+    text += '\n';
+  };
+  for (; text.size() < bytes; ++i) {
+    std::string n = std::to_string(i);
+    std::string server = "srv" + n + "/acme";
+    for (const char* m : {".Avg", ".Count", ".Max", ".PercentUnder500"}) line("MVStats.View" + n + m, i);
+    for (const char* m : {"Pulled.Documents.Transferred.", "Pulled.KBReceived.", "Pulled.KBSent.",
+                          "Pushed.Documents.Transferred.", "Pushed.KBReceived.", "Pushed.KBSent.",
+                          "Time.", "TotalMissed.", "TotalSuccesses."}) {
+      line(std::string("MVStats.Repl.") + m + server, i);
+    }
+    for (const char* m : {".MinutesSince.Recv", ".MinutesSince.Send"}) line("MVStats.Delay." + server + m, i);
+    for (const char* m : {".Avg", ".Count", ".Max"}) line("MVStats.Size" + n + ".Sent.Small" + m, i);
+    for (const char* m : {".Size", ".Count"}) line("MVStats.Dom.Incoming.d" + n + ".com" + m, i);
+    for (const char* m : {".CountOver", ".Min", ".Max", ".Avg"}) line("MVStats.In." + server + m, i);
+    for (const char* m : {".Volume", ".Count"}) line("MVStats.Out." + server + m, i);
+  }
+  *items = i;
+  return text;
+}
+
+// The fastest of `reps` builds of the seven add-in tables from `text`.
+double BuildAddIn(const std::string& text, int reps) {
+  static const char* kGroups[] = {
+      "MV_View_Performance_Statistics", "MV_Replication_Statistics",
+      "MV_Replication_Delay_Statistics", "MV_Mail_Size_Statistics", "MV_Mail_Domain_Statistics",
+      "MV_Mail_Incoming_Statistics", "MV_Mail_Outgoing_Statistics"};
+  double best = 1e9;
+  for (int r = 0; r < reps; ++r) {
+    installStatsText(text.data(), text.size());
+    Clock::time_point a = Clock::now();
+    for (const char* g : kGroups) buildAddInTable(g, kRequest);
+    best = std::min(best, Seconds(a, Clock::now()));
+  }
   return best;
 }
 
@@ -144,6 +195,20 @@ int main(int argc, char** argv) {
   }
   std::printf("%d MB / %d MB: tables %.2fx, total %.2fx\n", sizes.back(), sizes.front(),
               lastTables / firstTables, lastTotal / firstTotal);
+
+  std::printf("\nadd-in section: the seven MV_ tables\n%-6s %10s %12s %12s\n", "size", "items",
+              "tables", "rows/ms");
+  double firstAddIn = 0, lastAddIn = 0;
+  for (int mb : sizes) {
+    int items = 0;
+    std::string text = GenerateAddIn(static_cast<size_t>(mb) << 20, &items);
+    double t = BuildAddIn(text, 5);
+    std::printf("%-3d MB %10d %9.2f ms %12.0f\n", mb, items, t * 1e3, 7.0 * items / (t * 1e3));
+    if (mb == sizes.front()) firstAddIn = t;
+    lastAddIn = t;
+  }
+  std::printf("%d MB / %d MB: add-in tables %.2fx\n", sizes.back(), sizes.front(),
+              lastAddIn / firstAddIn);
   freeStats();
   unlink(statsFile.c_str());
   rmdir(dir);

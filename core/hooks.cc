@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "addin/addin_threads.h"
 #include "core/corrupt_failover_answer.h"
 #include "core/globals.h"
 #include "core/replication_answer.h"
@@ -12,6 +13,7 @@
 #include "dbhealth/group_updates_table.h"
 #include "dbhealth/velora_config_parser.h"
 #include "framework/trace.h"
+#include "stats/addin_tables.h"
 
 QVD_TRACE_UNIT("core/hooks");
 
@@ -34,11 +36,7 @@ int hookParseViewConfigFile(const char* path) {
   return DbViewsConfigMap::parseDbViewConfigFile(path, &dbViewsConfigMap);
 }
 
-int hookStartAddInThreads(const char** threadName) {
-  *threadName = nullptr;
-  QVD_DETAIL("add-in threads are not available in this build");
-  return 0;
-}
+int hookStartAddInThreads(const char** threadName) { return startAddInThreads(threadName); }
 
 int hookStartDatabaseCheckThread() { return startDatabaseCheckThread(); }
 
@@ -51,4 +49,6 @@ void hookAnswerReplication(const char* id) { answerReplication(id); }
 void hookAnswerCorruptFailover(const char* id) { answerCorruptFailover(id); }
 void hookAnswerDbWhitespace(const char* id) { Parse_Velora_DB_Whitespace(id); }
 void hookAnswerGroupUpdates(const char* id) { Parse_Velora_Group_Updates(id); }
-void hookAnswerAddInTable(const char*, const char*) {}
+void hookAnswerAddInTable(const char* groupName, const char* id) {
+  buildAddInTable(groupName, const_cast<char*>(id));
+}

@@ -23,9 +23,9 @@ void hookCheckDatabasePaths();
 // then stops).  (DbViewsConfigMap::parseDbViewConfigFile.)
 int hookParseViewConfigFile(const char* path);
 
-// Starts the add-in threads MVConfigure and collectMVEvents.  Returns 0, or
-// the pthread_create error and the failing thread's name in *threadName.
-// So far: starts nothing.  Completed by the add-in work.
+// Starts the add-in threads MVConfigure and collectMVEvents
+// (startAddInThreads, addin/addin_threads.h).  Returns 0, or the
+// pthread_create error and the failing thread's name in *threadName.
 int hookStartAddInThreads(const char** threadName);
 
 // Initialises checkDBMutex, checkDBResultMutex and checkDBCond and starts
@@ -55,7 +55,7 @@ void hookAnswerDbWhitespace(const char* id);
 // Velora_Group_Updates rows (Parse_Velora_Group_Updates).
 void hookAnswerGroupUpdates(const char* id);
 // Rows of the seven MV_ statistics tables from the add-in part of the
-// snapshot (Parse_MV_...).  Completed by the add-in statistics work.
+// snapshot (Parse_MV_..., stats/addin_tables.h).
 void hookAnswerAddInTable(const char* groupName, const char* id);
 
 #endif  // QVD_CORE_HOOKS_H_

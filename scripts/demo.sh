@@ -8,4 +8,7 @@ if [ ! -x build/bin/qvdclient ] || [ ! -x build/bin/agentsim ]; then
   echo "The collector is not built yet: nothing to demonstrate." >&2
   exit 1
 fi
-exec tools/agentsim/demo.sh build/bin examples/server
+tools/agentsim/demo.sh build/bin examples/server
+# The Mirvane add-in: its tables and parameter documents, and events
+# relayed by qvdmvevent.
+tools/qvdmvevent/demo.sh build/bin examples/server
