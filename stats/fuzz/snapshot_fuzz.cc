@@ -1,6 +1,7 @@
 // Fuzz entry: a statistics text served by the simulated server, through the
 // snapshot (queryStats: fetch, conversion, lower-cased names) and every
-// statistics builder, single-row and multi-row, in an order the input picks;
+// statistics builder, single-row, multi-row and add-in, in an order the
+// input picks;
 // then every value slot the builders left is read and encoded for the agent.
 //
 // Input: the first byte sets the scene (bit 0: decimal comma and full-stop
@@ -25,6 +26,7 @@
 #include "core/globals.h"
 #include "framework/trace.h"
 #include "sim/vaxel_sim.h"
+#include "stats/addin_tables.h"
 #include "stats/catalogue.h"
 #include "stats/multi_row.h"
 #include "stats/row_builder.h"
@@ -71,13 +73,13 @@ void TouchRow(char* const* values, int count) {
 
 struct Build {
   const QvdTableDescriptor* table;
-  void (*multi)(const char*);  // null: the single-row builder
+  void (*multi)(const char*);  // null: the single-row or add-in builder
 };
 
 std::vector<Build> Builds() {
   std::vector<Build> builds;
   for (const QvdTableDescriptor& t : qvdTableCatalogue) {
-    if (t.kind == QVD_TABLE_SINGLE_ROW) builds.push_back({&t, nullptr});
+    if (t.kind == QVD_TABLE_SINGLE_ROW || t.kind == QVD_TABLE_ADDIN) builds.push_back({&t, nullptr});
   }
   builds.push_back({findTableDescriptor("Velora_Tasks"), Parse_Velora_Tasks});
   builds.push_back({findTableDescriptor("Velora_Mail_By_Dest"), Parse_Velora_Mail_By_Dest});
@@ -144,6 +146,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (t->values[0] != nullptr) continue;
       if (b.multi != nullptr) {
         b.multi(kRequest);
+      } else if (t->kind == QVD_TABLE_ADDIN) {
+        if (pMvStats == nullptr) continue;  // as the dispatch loop decides
+        Check(buildAddInTable(t->groupName, kRequest), "an add-in group");
       } else {
         Parse_Velora_Data(kRequest, t->groupName, t->values, t->columnCount, t->keywords, t->columns);
         if (t->values[0] != nullptr) storeKilobyteCounters(t->groupName, t->values);
