@@ -9,11 +9,14 @@ cd "$(dirname "$0")/.."
 preset="${1:-default}"
 if [ "$preset" = "all" ]; then
   failed=()
+  took=""
   for p in default asan tsan; do
+    # Timings go before the next suite, so that a test runner's summary
+    # stays the last thing printed.
+    echo "== $p build and test suite${took}"
     start=$SECONDS
-    echo "== $p build and test suite"
     if ! scripts/test.sh "$p"; then failed+=("$p"); fi
-    echo "== $p: $((SECONDS - start)) s"
+    took=" (the $p build and suite took $((SECONDS - start)) s)"
   done
   if [ ${#failed[@]} -gt 0 ]; then
     echo "== failed: ${failed[*]}"
