@@ -14,12 +14,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 [ $# -gt 0 ] && shift
-if ! command -v clang++ >/dev/null; then
+# clang and its sanitizer and libFuzzer run-time libraries.
+if ! command -v clang++ >/dev/null || ! dpkg-query -W -f='${Status}' libclang-rt-dev 2>/dev/null | grep -q "ok installed"; then
   echo "== installing clang"
   SUDO=""
   [ "$(id -u)" -ne 0 ] && SUDO="sudo"
   $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq clang >/dev/null
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq clang libclang-rt-dev >/dev/null
 fi
 scripts/setup.sh fuzz --configure-only
 
