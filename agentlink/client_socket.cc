@@ -50,7 +50,9 @@ bool ClientSocket::open() {
   int attemptsLeft = 3;
   unsigned delay = 2;
   for (;;) {
-    m_fd = socket(AF_INET, SOCK_STREAM, 0);
+    // Close-on-exec: a child program (the add-in relay) must not inherit the
+    // agent connection and keep it open after the collector has ended.
+    m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (m_fd < 0) {
       QVD_ERROR("Unable to open TCP socket, errno=%d\n", errno);
       m_fd = -1;

@@ -2,6 +2,7 @@
 // stand-in for the agent.
 #include "agentlink/client_socket.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -42,6 +43,14 @@ class ClientSocketTest : public ::testing::Test {
   testutil::LoopbackPeer peer_;
   std::unique_ptr<PWX::ClientSocket> sock_;
 };
+
+// A child program started by the collector must not inherit the agent
+// connection: it would keep the link open after the collector has ended.
+TEST_F(ClientSocketTest, ConnectionIsNotInheritedByChildPrograms) {
+  int flags = fcntl(sock_->descriptor(), F_GETFD);
+  ASSERT_GE(flags, 0);
+  EXPECT_TRUE(flags & FD_CLOEXEC);
+}
 
 TEST_F(ClientSocketTest, TwoMessagesInOneRead) {
   peer_.send("<a x=\"1\"/>\n<b/>\n");

@@ -172,20 +172,34 @@ bool RetireId(const char* id, const void* expected) {
   return retired;
 }
 
-// Files `id` as outstanding with `data`.  A repeated id keeps one entry.
-void FileId(const char* id, const void* data) {
+// Empties the group's buffer when it holds rows for `id`.
+// REQUIRES: ag->mutex held.
+void DiscardPendingRows(AGPTR* ag, const char* id) {
+  if (ag->pendingId == nullptr || std::strcmp(ag->pendingId, id) != 0) return;
+  ag->buffer->copy(nullptr);
+  std::free(ag->pendingId);
+  ag->pendingId = nullptr;
+}
+
+// Files `id` as outstanding with `data`.  False (traced) when the id is
+// outstanding already, whatever its kind: the request that reuses it is
+// skipped, so that the first one keeps its entry and every answer names
+// the group its own request named.  Also false when memory is short.
+bool FileId(const char* id, const void* data) {
   LockGet(&outstandingReqHashLock);
+  bool filed = false;
   if (outstandingRequests->contains(id)) {
-    QVD_ERROR("Request id %s is already outstanding", id);
-    outstandingRequests->put(id, data);
+    QVD_ERROR("Request id %s is already outstanding, request skipped", id);
   } else {
     char* key = Dup(id);
-    if (key == nullptr || !outstandingRequests->put(key, data)) {
+    filed = key != nullptr && outstandingRequests->put(key, data);
+    if (!filed) {
       std::free(key);
       QVD_ERROR("malloc failed");
     }
   }
   LockRelease(&outstandingReqHashLock);
+  return filed;
 }
 
 AGPTR* FindByHandle(void* handle) {
@@ -241,11 +255,15 @@ bool TakeRequest(const ClientRequestXMLHandler& h, CpRequest* req) {
       QVD_ERROR("Data request without id for attribute group %s, skipped", groupText);
       return false;
     }
+    if (!FileId(h.getId(), ag)) return false;
+    req->id = Dup(h.getId());
+    if (req->id == nullptr) {
+      RetireId(h.getId(), ag);  // a request without its id could never be answered
+      return false;
+    }
     req->handle = ag->handle;
     req->type = CP_REQ_DATA;
-    req->id = Dup(h.getId());
     req->requestStartedID = Dup(h.getRequestStartedID());
-    FileId(h.getId(), ag);
     return true;
   }
   if (h.isTaskRequest()) {
@@ -253,11 +271,15 @@ bool TakeRequest(const ClientRequestXMLHandler& h, CpRequest* req) {
       QVD_ERROR("Task request without id, skipped");
       return false;
     }
+    if (!FileId(h.getId(), &kTaskMarker)) return false;
+    req->id = Dup(h.getId());
+    if (req->id == nullptr) {
+      RetireId(h.getId(), &kTaskMarker);
+      return false;
+    }
     req->command = Dup(h.getTaskRequest());
     req->user = Dup(h.getTaskRequestUser());
     req->type = CP_REQ_TASK;
-    req->id = Dup(h.getId());
-    FileId(h.getId(), &kTaskMarker);
     return true;
   }
   if (h.isRequestStartedRequest()) {
@@ -548,11 +570,16 @@ int cp_SendData(const char* id) {
   }
   bool built = (ag->pendingId != nullptr || agentlink::appendDataResponseHead(buf, id, ag->name)) &&
                agentlink::appendDataResponseTail(buf);
-  int rc = built ? WriteMessage(buf) : CP_ERR_MEMORY;
+  int rc = CP_ERR_MEMORY;
+  if (built) {
+    // Retired before the write: the agent may reuse the id as soon as it
+    // has the answer, and the request that reuses it must find it free.
+    RetireId(id, ag);
+    rc = WriteMessage(buf);
+  }
   buf->copy(nullptr);  // keeps the capacity for the next answer
   std::free(ag->pendingId);
   ag->pendingId = nullptr;
-  if (rc != CP_ERR_MEMORY) RetireId(id, ag);
   return rc;
 }
 
@@ -567,14 +594,24 @@ int cp_SendError(int rc, const char* id) {
     return CP_ERR_MEMORY;
   }
   PWX::String msg(256);
-  int result = agentlink::appendDataError(&msg, id, ag->name, rc) ? WriteMessage(&msg) : CP_ERR_MEMORY;
-  if (ag->pendingId != nullptr && std::strcmp(ag->pendingId, id) == 0) {
-    ag->buffer->copy(nullptr);
-    std::free(ag->pendingId);
-    ag->pendingId = nullptr;
+  int result = CP_ERR_MEMORY;
+  if (agentlink::appendDataError(&msg, id, ag->name, rc)) {
+    RetireId(id, ag);  // before the write, as in cp_SendData
+    result = WriteMessage(&msg);
   }
-  if (result != CP_ERR_MEMORY) RetireId(id, ag);
+  DiscardPendingRows(ag, id);
   return result;
+}
+
+int cp_DropRequest(const char* id) {
+  CallGate gate(REG_COMPLETE_STATE, Refusal::kTraced);
+  if (!gate.entered()) return CP_ERR_STATE;
+  if (id != nullptr && LookupId(id) == &kTaskMarker) return RetireId(id, &kTaskMarker) ? CP_OK : CP_ERR_ID;
+  std::unique_lock<std::mutex> hold;
+  AGPTR* ag = LockDataId(id, &hold);
+  if (ag == nullptr) return CP_ERR_ID;
+  DiscardPendingRows(ag, id);
+  return RetireId(id, ag) ? CP_OK : CP_ERR_ID;
 }
 
 int cp_SendEventData(const char** values, int count, void* handle) {

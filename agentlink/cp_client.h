@@ -132,8 +132,9 @@ int cp_RegistrationComplete();
 // Blocks until the agent sends a request the caller has to see, and stores a
 // new CpRequest in *request, also when the call fails (release it with
 // cp_FreeRequest in every case).  Data requests and start notices for
-// unregistered groups, lines of no known kind and data or task requests
-// without an id are skipped with a trace line.  A lost connection gives a
+// unregistered groups, lines of no known kind, data or task requests
+// without an id, and data or task requests whose id is outstanding already
+// (as either kind) are skipped with a trace line.  A lost connection gives a
 // request of type CP_REQ_SHUTDOWN.  REG_COMPLETE_STATE only.
 // A returned data or task request's id is outstanding until answered.
 // Incoming messages longer than 1 MiB are dropped with a trace line.
@@ -162,14 +163,25 @@ void cp_FreeRequest(CpRequest* request);
 int cp_SetAttributeValues(const char** values, int count, const char* id);
 
 // Sends the answer of data request `id` with the rows added so far (none is
-// fine) and retires the id, whatever the write gave.  REG_COMPLETE_STATE only.
+// fine).  The id is retired just before the write, whatever the write then
+// gives, so a request that reuses the id once the agent has the answer is
+// taken as a new one.  On CP_ERR_MEMORY nothing is sent and the id stays
+// outstanding (the rows are dropped).  REG_COMPLETE_STATE only.
 // Returns CP_OK, CP_ERR_STATE, CP_ERR_WRITE, CP_ERR_ID or CP_ERR_MEMORY.
 int cp_SendData(const char* id);
 
 // Sends result code `rc` as the answer of data request `id` instead of rows,
-// discards rows already added and retires the id.  REG_COMPLETE_STATE only.
+// discards rows already added and retires the id (before the write, as
+// cp_SendData).  REG_COMPLETE_STATE only.
 // Returns CP_OK, CP_ERR_STATE, CP_ERR_WRITE, CP_ERR_ID or CP_ERR_MEMORY.
 int cp_SendError(int rc, const char* id);
+
+// Retires outstanding request `id` (data or task) without sending anything,
+// discarding rows already added for it: for a request the caller will not
+// answer, so that its id does not stay outstanding for the life of the
+// connection.  The agent may then reuse the id.  REG_COMPLETE_STATE only.
+// Returns CP_OK, CP_ERR_STATE or CP_ERR_ID (not outstanding; traced).
+int cp_DropRequest(const char* id);
 
 // Sends one unsolicited row of the group registered with `handle`, optionally
 // addressed to `subnode` (null: none).  Independent of requests.

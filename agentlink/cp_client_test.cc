@@ -326,6 +326,125 @@ TEST_F(CpClientTest, TaskRequestsAndTheirAnswers) {
   EXPECT_STREQ(both.r->id, "2");
 }
 
+TEST_F(CpClientTest, IdOutstandingAlreadyIsSkippedWhateverItsKind) {
+  size_t mark = testutil::TraceMark();
+  peer_.send("<dataRequest id=\"1\"><attrGroup name=\"G\"/></dataRequest>\n"
+             "<dataRequest id=\"1\" subnode=\"s\"><attrGroup name=\"H\"/></dataRequest>\n"
+             "<taskRequest id=\"1\"><task command=\"c\"/></taskRequest>\n"
+             "<taskRequest id=\"2\"><task command=\"c\"/></taskRequest>\n"
+             "<dataRequest id=\"2\"><attrGroup name=\"G\"/></dataRequest>\n"
+             "<dataRequest id=\"3\"><attrGroup name=\"H\"/></dataRequest>\n");
+  Request first, task, third;
+  Wait(&first);
+  EXPECT_STREQ(first.r->id, "1");
+  EXPECT_EQ(first.r->handle, &handleG);
+  Wait(&task);
+  EXPECT_EQ(task.r->type, CP_REQ_TASK);
+  EXPECT_STREQ(task.r->id, "2");
+  Wait(&third);
+  EXPECT_STREQ(third.r->id, "3");
+  EXPECT_EQ(third.r->subnode, nullptr);  // the skipped request's subnode went with it
+  std::string trace = testutil::TraceSince(mark);
+  EXPECT_NE(trace.find("Request id 1 is already outstanding, request skipped"), std::string::npos);
+  EXPECT_NE(trace.find("Request id 2 is already outstanding, request skipped"), std::string::npos);
+
+  // The answer for 1 names the group its request named.
+  EXPECT_EQ(cp_SendData("1"), CP_OK);
+  EXPECT_EQ(peer_.readLine(), "<dataResponse id=\"1\"><attrGroup name=\"G\"></attrGroup></dataResponse>");
+  EXPECT_EQ(cp_SendTaskRC(0, "2"), CP_OK);
+  EXPECT_EQ(peer_.readLine(), "<taskResponse id=\"2\" rc=\"0\"/>");
+  // Answered ids are free again.
+  DataRequest("1", "H");
+  DataRequest("2", "G");
+}
+
+TEST_F(CpClientTest, DroppedRequestsReleaseTheirIdsSilently) {
+  DataRequest("4", "G");
+  const char* row[] = {"x"};
+  EXPECT_EQ(cp_SetAttributeValues(row, 1, "4"), CP_OK);
+  EXPECT_EQ(cp_DropRequest("4"), CP_OK);
+  EXPECT_EQ(cp_DropRequest("4"), CP_ERR_ID);
+  EXPECT_EQ(cp_SendData("4"), CP_ERR_ID);
+  peer_.send("<taskRequest id=\"5\"><task command=\"c\"/></taskRequest>\n");
+  Request task;
+  Wait(&task);
+  EXPECT_EQ(cp_DropRequest("5"), CP_OK);
+  EXPECT_EQ(cp_SendTaskRC(0, "5"), CP_ERR_ID);
+  EXPECT_TRUE(peer_.quiet());
+  // The dropped rows do not leak into the next answer of the group.
+  DataRequest("4", "G");
+  EXPECT_EQ(cp_SendData("4"), CP_OK);
+  EXPECT_EQ(peer_.readLine(), "<dataResponse id=\"4\"><attrGroup name=\"G\"></attrGroup></dataResponse>");
+}
+
+TEST_F(CpClientTest, IdReusedTheMomentItIsAnsweredIsANewRequest) {
+  // The agent sends the next request with the same id as soon as it reads
+  // an answer; each must be taken and answered.
+  constexpr int kRounds = 500;
+  std::atomic<bool> agentOk{true};
+  std::thread agent([&] {
+    for (int i = 0; i < kRounds && agentOk; ++i) {
+      peer_.send("<dataRequest id=\"r\"><attrGroup name=\"" + std::string(i % 2 ? "G" : "H") +
+                 "\"/></dataRequest>\n");
+      bool ok = false;
+      peer_.readLine(&ok);
+      if (!ok) agentOk = false;
+    }
+  });
+  int answered = 0;
+  for (int i = 0; i < kRounds; ++i) {
+    Request req;
+    Wait(&req);
+    if (req.rc != CP_OK || req.r->type != CP_REQ_DATA) break;
+    if (cp_SendData("r") != CP_OK) break;
+    ++answered;
+  }
+  if (answered < kRounds) peer_.closeConnection();
+  agent.join();
+  EXPECT_EQ(kRounds, answered);
+}
+
+TEST_F(CpClientTest, EchoedIdsGroupsAndSubnodesAreEscaped) {
+  peer_.send("<dataRequest id=\"a&quot;b&lt;c&#10;d\"><attrGroup name=\"G\"/></dataRequest>\n"
+             "<dataRequest id=\"&amp;&apos;&gt;\"><attrGroup name=\"H\"/></dataRequest>\n"
+             "<taskRequest id=\"t&quot;\"><task command=\"c\"/></taskRequest>\n");
+  for (int i = 0; i < 3; ++i) {
+    Request req;
+    Wait(&req);
+  }
+  EXPECT_EQ(cp_SendData("a\"b<c\nd"), CP_OK);
+  EXPECT_EQ(peer_.readLine(), "<dataResponse id=\"a&quot;b&lt;c&#10;d\"><attrGroup name=\"G\"></attrGroup></dataResponse>");
+  EXPECT_EQ(cp_SendError(-2, "&'>"), CP_OK);
+  EXPECT_EQ(peer_.readLine(),
+            "<dataResponse id=\"&amp;&apos;&gt;\"><attrGroup name=\"H\"><error rc=\"-2\"/></attrGroup></dataResponse>");
+  EXPECT_EQ(cp_SendTaskRC(1, "t\""), CP_OK);
+  EXPECT_EQ(peer_.readLine(), "<taskResponse id=\"t&quot;\" rc=\"1\"/>");
+  const char* row[] = {"v"};
+  EXPECT_EQ(cp_SendSubnodeEventData(row, 1, &handleG, "n<1>\n\"x\""), CP_OK);
+  EXPECT_EQ(peer_.readLine(),
+            "<pureEvent subnode=\"n&lt;1&gt;&#10;&quot;x&quot;\"><attrGroup name=\"G\"><in><al><a v=\"v\"/></al></in>"
+            "</attrGroup></pureEvent>");
+  EXPECT_EQ(cp_SendSubnodeEventError(3, &handleH, "&"), CP_OK);
+  EXPECT_EQ(peer_.readLine(), "<pureEvent subnode=\"&amp;\"><attrGroup name=\"H\"><error rc=\"3\"/></attrGroup></pureEvent>");
+}
+
+TEST(CpClientEscaping, GroupNamesAreEscapedInEveryMessage) {
+  testutil::LoopbackPeer peer;
+  cp_setPort(peer.port());
+  ASSERT_EQ(cp_OpenConnection(), CP_OK);
+  ASSERT_TRUE(peer.accept());
+  ASSERT_EQ(cp_RegisterAttrGroup("A&B<\"'>", 3, &handleG), CP_OK);
+  ASSERT_EQ(cp_RegistrationComplete(), CP_OK);
+  EXPECT_EQ(peer.readLine(),
+            "<cpciRegister ver=\"4\"><attrGroupList><attrGroup name=\"A&amp;B&lt;&quot;&apos;&gt;\" ver=\"3\"/>"
+            "</attrGroupList></cpciRegister>");
+  const char* row[] = {"v"};
+  EXPECT_EQ(cp_SendEventData(row, 1, &handleG), CP_OK);
+  EXPECT_EQ(peer.readLine(),
+            "<pureEvent><attrGroup name=\"A&amp;B&lt;&quot;&apos;&gt;\"><in><al><a v=\"v\"/></al></in></attrGroup></pureEvent>");
+  cp_CloseConnection();
+}
+
 TEST_F(CpClientTest, SkippedLinesTakeTheirDetailsWithThem) {
   size_t mark = testutil::TraceMark();
   peer_.send("<dataRequest id=\"1\" subnode=\"s1\"><attrGroup name=\"Nope\"/><requestInfo name=\"a\" value=\"1\"/></dataRequest>\n");

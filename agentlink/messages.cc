@@ -131,7 +131,7 @@ bool appendRegistrationHead(PWX::String* out) {
 }
 
 bool appendRegistrationGroup(PWX::String* out, const char* name, int version) {
-  return Builder(out).add("<attrGroup name=\"").add(name).add("\" ver=\"").number(version).add("\"/>").done();
+  return Builder(out).add("<attrGroup name=\"").escaped(name).add("\" ver=\"").number(version).add("\"/>").done();
 }
 
 bool appendRegistrationTail(PWX::String* out) {
@@ -139,7 +139,13 @@ bool appendRegistrationTail(PWX::String* out) {
 }
 
 bool appendDataResponseHead(PWX::String* out, const char* id, const char* name) {
-  return Builder(out).add("<dataResponse id=\"").add(id).add("\"><attrGroup name=\"").add(name).add("\">").done();
+  return Builder(out)
+      .add("<dataResponse id=\"")
+      .escaped(id)
+      .add("\"><attrGroup name=\"")
+      .escaped(name)
+      .add("\">")
+      .done();
 }
 
 bool appendDataResponseTail(PWX::String* out) {
@@ -149,9 +155,9 @@ bool appendDataResponseTail(PWX::String* out) {
 bool appendDataError(PWX::String* out, const char* id, const char* name, int rc) {
   return Builder(out)
       .add("<dataResponse id=\"")
-      .add(id)
+      .escaped(id)
       .add("\"><attrGroup name=\"")
-      .add(name)
+      .escaped(name)
       .add("\"><error rc=\"")
       .number(rc)
       .add("\"/></attrGroup></dataResponse>\n")
@@ -161,11 +167,11 @@ bool appendDataError(PWX::String* out, const char* id, const char* name, int rc)
 bool appendEventHead(PWX::String* out, const char* subnode, const char* name) {
   Builder b(out);
   if (subnode != nullptr) {
-    b.add("<pureEvent subnode=\"").add(subnode).add("\">");
+    b.add("<pureEvent subnode=\"").escaped(subnode).add("\">");
   } else {
     b.add("<pureEvent>");
   }
-  return b.add("<attrGroup name=\"").add(name).add("\">").done();
+  return b.add("<attrGroup name=\"").escaped(name).add("\">").done();
 }
 
 bool appendEventTail(PWX::String* out) { return Builder(out).add("</attrGroup></pureEvent>\n").done(); }
@@ -181,7 +187,7 @@ bool appendEventError(PWX::String* out, const char* subnode, const char* name, i
 }
 
 bool appendTaskResponse(PWX::String* out, const char* id, int rc) {
-  return Builder(out).add("<taskResponse id=\"").add(id).add("\" rc=\"").number(rc).add("\"/>\n").done();
+  return Builder(out).add("<taskResponse id=\"").escaped(id).add("\" rc=\"").number(rc).add("\"/>\n").done();
 }
 
 }  // namespace agentlink

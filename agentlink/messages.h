@@ -4,9 +4,10 @@
 // call, so a half-built message is never left behind.
 //
 // Framing: every message is one top-level element without an XML
-// declaration or line feeds inside, followed by one line feed.  Row values
-// are escaped (& ' " < > and line feed); names, ids and subnodes are written
-// as the caller gives them.
+// declaration or line feeds inside, followed by one line feed.  Every text
+// a message carries (row values, group names, request ids, subnodes) is
+// escaped (& ' " < > and line feed), so a message stays one well-formed
+// line whatever the agent sent.
 //
 // Thread-safety: pure functions over the caller's string.
 #ifndef QVD_AGENTLINK_MESSAGES_H_

@@ -9,8 +9,13 @@
 //     (the figure to compare on a busy machine), with the rows it found;
 //   - the time of one Velora_Replication answer of the real collector, as
 //     the stand-in agent measures it from request to answer (fresh
-//     collector, first request).
+//     collector, first request), the rows' way through the agent link
+//     included.
 // Document counts may be given as arguments; the default is 5000 50000.
+// REPL_BENCH_CALLS=1 also prints the server calls of one in-process run;
+// REPL_BENCH_TRACE=<levels> runs the collector with those trace levels and
+// prints the lines that mark the phases of its answer, e.g.
+// "error,core/dispatch=detail,replication/request=detail".
 #include <stdlib.h>
 #include <unistd.h>
 #include <sys/wait.h>
@@ -171,7 +176,8 @@ double EndToEnd(const std::string& dir, size_t* rows) {
   std::ofstream env(root + "/run.env");
   env << "QVD_SERVER=srv1/acme\nQVD_VAXELINIPATH=" << root << "/ini\nHALCYONHOME=" << root
       << "/home\nQVD_BINARCH=linux64\nQVD_INSTANCE_NAME=bench\nVAXEL_SIM_DIR=" << dir
-      << "\nQVD_LOG_VDB_MONITOR=ON\nQVD_TRACE=error\nQVD_TRACE_FILE=" << root << "/trace\n";
+      << "\nQVD_LOG_VDB_MONITOR=ON\nQVD_TRACE_FILE=" << root << "/trace\nQVD_TRACE="
+      << (getenv("REPL_BENCH_TRACE") ? getenv("REPL_BENCH_TRACE") : "error") << "\n";
   env.close();
   std::string report = root + "/report.json";
   cmd = bin + "/agentsim --format json --clean-env --env-file " + root + "/run.env --timeout 120 " +
@@ -209,8 +215,17 @@ int main(int argc, char** argv) {
     printf("%10ld %10.1f %10.1f %10.1f %8zu %13.1f %8zu\n", n, best, median, cpu, rows, collector,
            answerRows);
     fflush(stdout);
+    if (getenv("REPL_BENCH_TRACE") != nullptr) {
+      std::string show = "grep -E 'received request|DatabasePath|freeing logResult|timed wait' " +
+                         dir + "/install/trace | tail -6";
+      if (system(show.c_str()) != 0) perror("grep");
+    }
     std::string rm = "rm -rf '" + dir + "'";
-    if (system(rm.c_str()) != 0) perror("rm");
+    if (getenv("REPL_BENCH_KEEP") != nullptr) {
+      fprintf(stderr, "model kept in %s\n", dir.c_str());
+    } else if (system(rm.c_str()) != 0) {
+      perror("rm");
+    }
   }
   return 0;
 }

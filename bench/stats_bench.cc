@@ -202,7 +202,7 @@ int main(int argc, char** argv) {
   for (int mb : sizes) {
     int items = 0;
     std::string text = GenerateAddIn(static_cast<size_t>(mb) << 20, &items);
-    double t = BuildAddIn(text, 5);
+    double t = BuildAddIn(text, 9);
     std::printf("%-3d MB %10d %9.2f ms %12.0f\n", mb, items, t * 1e3, 7.0 * items / (t * 1e3));
     if (mb == sizes.front()) firstAddIn = t;
     lastAddIn = t;

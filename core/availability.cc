@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -27,8 +28,9 @@ VxStatus timedPing(const char* name, VxListHandle* list) {
   QVD_VxCurrentTime(&start);
   VxStatus status = QVD_VxPingServer(name, nullptr, list);
   QVD_VxCurrentTime(&end);
-  responsetime = QVD_VxTimeDifference(&end, &start);
-  QVD_DETAIL("Server %s response time in seconds %ld", name, responsetime);
+  long seconds = QVD_VxTimeDifference(&end, &start);
+  responsetime = seconds;
+  QVD_DETAIL("Server %s response time in seconds %ld", name, seconds);
   return status;
 }
 
@@ -47,8 +49,9 @@ VxStatus entryText(void* list, uint16_t index, char* out, size_t outSize) {
 }
 
 // Pings every member of the locked cluster list and returns the cluster
-// status.  Entry 0 is the cluster's name.
-int pingMembers(void* list) {
+// status.  Entry 0 is the cluster's name.  Returns -1 when *stop was set
+// before every member was pinged.
+int pingMembers(void* list, const std::atomic<bool>* stop) {
   uint16_t count = QVD_VxListCount(list, 0);
   if (count == 0) return kClusterNone;
 
@@ -63,6 +66,7 @@ int pingMembers(void* list) {
 
   int reachable = 0;
   for (uint16_t i = 1; i < count; ++i) {
+    if (stop != nullptr && stop->load()) return -1;
     char member[256];
     status = entryText(list, i, member, sizeof member);
     if (status != 0) {
@@ -93,7 +97,9 @@ int clusterStatusFor(int members, int reachable) {
   return kClusterSomeUp;
 }
 
-void pingServerCluster() {
+void pingServerCluster() { pingServerClusterUnless(nullptr); }
+
+bool pingServerClusterUnless(const std::atomic<bool>* stop) {
   QVD_ENTRY();
   int serverStatus = kServerDown;
   int clusterStatus = kClusterNone;
@@ -115,14 +121,17 @@ void pingServerCluster() {
 
   if (list != 0) {
     void* entries = QVD_VxLockObject(list);
-    if (entries != nullptr) clusterStatus = pingMembers(entries);
+    if (entries != nullptr) clusterStatus = pingMembers(entries, stop);
     QVD_VxUnlockObject(list);
     QVD_VxMemFree(list);
     list = 0;
   }
 
-  createStatusFile(serverStatus, clusterStatus);
-  QVD_EXIT_VOID();
+  // A run cut short would report the members it never pinged as down.
+  bool complete = clusterStatus >= 0;
+  if (complete) createStatusFile(serverStatus, clusterStatus);
+  QVD_EXIT(complete ? 1 : 0);
+  return complete;
 }
 
 void createStatusFile(int serverStatus, int clusterStatus) {

@@ -7,10 +7,14 @@
 // The last measured ping time is left in `responsetime` for the
 // Response_Time column of Velora_Server64.
 //
-// Thread-safety: runs on the main thread only (start-up, then the dispatch
-// loop), never concurrently with itself.
+// Thread-safety: one run at a time.  Start-up runs the first check on the
+// main thread; afterwards the checks run on the availability monitor's
+// thread (core/availability_monitor.h), or on the dispatch thread when the
+// monitor could not start.
 #ifndef QVD_CORE_AVAILABILITY_H_
 #define QVD_CORE_AVAILABILITY_H_
+
+#include <atomic>
 
 // Values of the status file's first line.
 enum : int {
@@ -35,6 +39,11 @@ int clusterStatusFor(int members, int reachable);
 // One full monitor run: pings, `responsetime`, status file.  Ping failures
 // are status values, not errors; an unwritable file is traced and skipped.
 void pingServerCluster();
+
+// The same run, given up after the ping at hand once *stop (when not null)
+// is set: the status file then stays as it was, since the members not yet
+// pinged would count as down.  Returns true when the run completed.
+bool pingServerClusterUnless(const std::atomic<bool>* stop);
 
 // Writes the status file: exactly two lines, "%d\n" each.  The file is
 // written under a temporary name in the same directory and renamed into

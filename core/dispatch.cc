@@ -10,9 +10,10 @@
 #include <vector>
 
 #include "agentlink/cp_client.h"
-#include "core/availability.h"
+#include "core/availability_monitor.h"
 #include "core/globals.h"
 #include "core/hooks.h"
+#include "core/slow_table_worker.h"
 #include "framework/services.h"
 #include "framework/trace.h"
 #include "serverapi/qvd_api.h"
@@ -49,6 +50,10 @@ bool intakeStarted = false;
 // back would otherwise keep an old snapshot (and its "no rows" answers) for
 // as long as it was set back.  Main thread only.
 int32_t lastStatsTime = 0;
+
+// Number of the current statistics snapshot: moves each time one is
+// taken (which also clears every table's freshness).  Main thread only.
+long snapshotNumber = 0;
 
 int32_t nowSeconds() {
   struct timespec now;
@@ -193,17 +198,39 @@ void updateCounters(Counters counters, const QvdTableDescriptor* table) {
   storeKilobyteCounters(table->groupName, table->values);
 }
 
+// Whether the rule of `route` gives `table` rows now.
+bool rowsDue(const QvdTableDescriptor* table, const Route& route) {
+  bool fresh = table->values[0] == nullptr;
+  switch (route.when) {
+    case When::kSnapshotAndFresh: return pStatBuffer != nullptr && fresh;
+    case When::kFresh: return fresh;
+    case When::kAddInAndFresh: return pMvStats != nullptr && fresh;
+    case When::kAlways: return true;
+  }
+  return false;
+}
+
+// Builders of the tables whose answers may take long (they read the
+// server's logs or directory); such tables are answered by a worker of
+// their own (core/slow_table_worker.h).
+// The result says whether rows were added (it decides the replication
+// table's freshness; the group updates are built for every request).
+bool replicationRows(const char* id) { return hookAnswerReplication(id); }
+bool groupUpdateRows(const char* id) {
+  hookAnswerGroupUpdates(id);
+  return true;
+}
+SlowTableBuilder slowBuilder(Builder builder) {
+  switch (builder) {
+    case Builder::kReplication: return replicationRows;
+    case Builder::kGroupUpdates: return groupUpdateRows;
+    default: return nullptr;
+  }
+}
+
 // Adds the rows of `table` for request `id` (none when the rule says so).
 void buildRows(const QvdTableDescriptor* table, const Route& route, char* id) {
-  bool fresh = table->values[0] == nullptr;
-  bool build = false;
-  switch (route.when) {
-    case When::kSnapshotAndFresh: build = pStatBuffer != nullptr && fresh; break;
-    case When::kFresh: build = fresh; break;
-    case When::kAddInAndFresh: build = pMvStats != nullptr && fresh; break;
-    case When::kAlways: build = true; break;
-  }
-  if (!build) return;
+  if (!rowsDue(table, route)) return;
   switch (route.builder) {
     case Builder::kSingleRow:
       Parse_Velora_Data(id, table->groupName, table->values, table->columnCount,
@@ -213,7 +240,11 @@ void buildRows(const QvdTableDescriptor* table, const Route& route, char* id) {
     case Builder::kTasks: Parse_Velora_Tasks(id); break;
     case Builder::kMailByDest: Parse_Velora_Mail_By_Dest(id); break;
     case Builder::kMailByDest64: Parse_Velora_Mail_By_Dest64(id); break;
-    case Builder::kReplication: hookAnswerReplication(id); break;
+    case Builder::kReplication:
+      // The replication rows live in buffers of the answer's own; the slot
+      // only marks the table as answered for this snapshot.
+      if (hookAnswerReplication(id)) table->values[0] = server_name;
+      break;
     case Builder::kCorruptFailover: hookAnswerCorruptFailover(id); break;
     case Builder::kDbWhitespace: hookAnswerDbWhitespace(id); break;
     case Builder::kGroupUpdates: hookAnswerGroupUpdates(id); break;
@@ -252,6 +283,7 @@ void refreshSnapshot() {
     // Answers already built must not wait for the server.
     sendHeldAnswers(true);
     lastStatsTime = now;
+    ++snapshotNumber;
     status = queryStats();
   } else {
     QVD_DETAIL("%s statistics buffer cache hit at %d seconds", server_name, age);
@@ -263,15 +295,63 @@ void refreshSnapshot() {
   }
 }
 
-void answer(CpRequest* request) {
+// A request of a slow table taken for its worker in the current pass.  It
+// is handed over once the pass has removed it from the request table, so
+// that the worker, which releases it, never frees a request still filed.
+struct HandOver {
+  CpRequest* request;
+  const char* group;
+  SlowTableBuilder build;
+  bool everyRequest;
+  long snapshot;
+};
+// Main thread only; keeps its capacity from pass to pass.
+std::vector<HandOver> handOvers;
+
+// Takes the request of a slow table for that table's worker; false when
+// the table is not slow or has no worker.
+bool takeForWorker(const QvdTableDescriptor* table, const Route& route, CpRequest* request) {
+  SlowTableBuilder build = slowBuilder(route.builder);
+  if (build == nullptr || !slowTableWorkerReady(table->groupName)) return false;
+  handOvers.push_back({request, table->groupName, build, route.when == When::kAlways, snapshotNumber});
+  return true;
+}
+
+bool takenForWorker(const CpRequest* request) {
+  for (const HandOver& h : handOvers)
+    if (h.request == request) return true;
+  return false;
+}
+
+// Hands the requests taken in this pass to their workers.
+void handOverTaken() {
+  for (const HandOver& h : handOvers) {
+    if (!handToSlowTableWorker(h.group, h.build, h.everyRequest, h.snapshot, h.request)) {
+      // Only when the workers are stopping: unanswered, like the requests
+      // left filed at shutdown.
+      cp_DropRequest(h.request->id);
+      cp_FreeRequest(h.request);
+    }
+  }
+  handOvers.clear();
+}
+
+// Answers one filed request.  Returns true when it was taken for a worker,
+// which then answers and releases it.
+bool answer(CpRequest* request) {
   const QvdTableDescriptor* table = findTableDescriptorByToken(request->handle);
   QVD_DETAIL("Main(%s) received request type=%d for handle=%s id=%s", server_name, request->type,
              table ? table->groupName : "(unknown)", request->id);
   refreshSnapshot();
   const Route* route = table ? routeFor(table) : nullptr;
   // MV_Server rows travel as events: its requests, like those of an
-  // unknown token, get no answer.
-  if (route == nullptr) return;
+  // unknown token, get no answer.  Their ids are released in the agent link
+  // all the same, or each would stay outstanding for the life of the process.
+  if (route == nullptr) {
+    cp_DropRequest(request->id);
+    return false;
+  }
+  if (takeForWorker(table, *route, request)) return true;
   // The replication analysis reads the server's logs: what is built already
   // goes out first.
   if (route->builder == Builder::kReplication) sendHeldAnswers(true);
@@ -279,9 +359,13 @@ void answer(CpRequest* request) {
   int rc = cp_SendData(request->id);
   if (rc != 0) {
     QVD_ERROR("cp_SendData(%s) for %s failed: %d", request->id, table->groupName, rc);
+    // Nothing was sent and the request is released after this pass: its id
+    // would otherwise stay outstanding.
+    if (rc == CP_ERR_MEMORY) cp_DropRequest(request->id);
   } else {
     heldAnswers.push_back({request->id, table->groupName});
   }
+  return false;
 }
 
 void tablePass() {
@@ -293,14 +377,17 @@ void tablePass() {
   if (outstandingRequests->getCount() > 0) cp_HoldAnswers();
   for (QVDHashMapIterator it(outstandingRequests); it.hasNext();) {
     it.next();
-    answer(static_cast<CpRequest*>(const_cast<void*>(it.getData())));
+    CpRequest* request = static_cast<CpRequest*>(const_cast<void*>(it.getData()));
+    answer(request);
   }
   sendHeldAnswers(false);
   for (QVDHashMapIterator it(outstandingRequests); it.hasNext();) {
     it.next();
-    cp_FreeRequest(static_cast<CpRequest*>(const_cast<void*>(it.getData())));
+    CpRequest* request = static_cast<CpRequest*>(const_cast<void*>(it.getData()));
+    if (!takenForWorker(request)) cp_FreeRequest(request);
   }
   outstandingRequests->clear();
+  handOverTaken();
   LockRelease(&outstandingReqHashLock);
 }
 
@@ -353,25 +440,37 @@ bool askedToEnd() {
 }
 
 int shutDown() {
+  // No thread may be inside the server when its runtime ends.
+  stopSlowTableWorkers();
+  stopAvailabilityMonitor();
   hookStopDatabaseCheckThread();
   QVD_DETAIL("calling VxTermRuntime...");
   QVD_VxTermRuntime();
+  // Decided before the link is closed: closing it ends the intake thread,
+  // which then marks the conversation as ended by the agent.
+  int status = qvdShutdown ? 30 : 31;
+  // When the server ended the run, the intake thread may still be receiving
+  // and filing requests.  Closing the link releases it from the wait; once
+  // it has been joined, no other thread can touch the request table.
+  cp_CloseConnection();
+  if (intakeStarted) pthread_join(intakeThread, nullptr);
+  intakeStarted = false;
   LockGet(&outstandingReqHashLock);
-  delete outstandingRequests;
-  outstandingRequests = nullptr;
+  if (outstandingRequests != nullptr) {
+    // Requests still filed are not answered, but they are released.
+    for (QVDHashMapIterator it(outstandingRequests); it.hasNext();) {
+      it.next();
+      cp_FreeRequest(static_cast<CpRequest*>(const_cast<void*>(it.getData())));
+    }
+    delete outstandingRequests;
+    outstandingRequests = nullptr;
+  }
   LockRelease(&outstandingReqHashLock);
   free(GLOBAL_ServerInfoBlock);
   GLOBAL_ServerInfoBlock = nullptr;
   hookGroupAnalyzerClose();
 
-  int status = qvdShutdown ? 30 : 31;
   QVD_ALWAYS("Shutting down qvdclient with rc=%d for Velora Server: %s...", status, server_name);
-  // The intake thread still blocks in the agent link when the server ended
-  // the run; closing the link releases it, so that no thread is left inside
-  // the link while the process exits.
-  cp_CloseConnection();
-  if (intakeStarted) pthread_join(intakeThread, nullptr);
-  intakeStarted = false;
   return status;
 }
 
@@ -417,14 +516,16 @@ void* waitForRequest(void*) {
                  request->type, table ? table->groupName : "(unknown)", request->id);
       LockGet(&outstandingReqHashLock);
       QVD_DETAIL("cp_WaitForRequest saving request in hash table using id=%s", request->id);
-      bool stored = !outstandingRequests->contains(request->id) &&
-                    outstandingRequests->put(request->id, request);
+      bool duplicate = outstandingRequests->contains(request->id);
+      bool stored = !duplicate && outstandingRequests->put(request->id, request);
       LockRelease(&outstandingReqHashLock);
       if (!stored) {
-        // The id is already filed (the agent reused it before the answer)
-        // or the table is out of memory: keeping the request would orphan
-        // the filed one or leak this one.
+        // The id is already filed (the agent link skips reused ids, so this
+        // is a safeguard) or the table is out of memory: keeping the
+        // request would orphan the filed one or leak this one.  Only in the
+        // second case is the id this request's to release.
         QVD_ERROR("request id=%s could not be filed; dropped", request->id);
+        if (!duplicate) cp_DropRequest(request->id);
         cp_FreeRequest(request);
         continue;
       }
@@ -454,17 +555,13 @@ void* waitForRequest(void*) {
 
 int runDispatchLoop(int pingInterval) {
   QVD_ENTRY();
-  int pingCycleCount = 0;
+  startAvailabilityMonitor();
   for (;;) {
     if (askedToEnd()) break;
-    // The check runs on every (pingInterval + 1)th pass; counting this way
-    // cannot overflow whatever the interval.
-    if (pingCycleCount < pingInterval) {
-      ++pingCycleCount;
-    } else {
+    // The check runs on every (pingInterval + 1)th pass, on its own thread.
+    if (availabilityCheckDue(pingInterval)) {
       QVD_DETAIL("Velora Server and Cluster status cycle");
-      pingServerCluster();
-      pingCycleCount = 0;
+      runAvailabilityCheck();
       if (askedToEnd()) {
         QVD_ALWAYS("pingServerCluster caught shutdown...");
         break;

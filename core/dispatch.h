@@ -41,9 +41,9 @@ void resetStatsClock();
 
 // Runs the dispatch loop until the agent ends the conversation (returns 30)
 // or the server asks its programs to end (returns 31).  On the way out it
-// terminates the server runtime, drops the request table without answering
-// what is left in it, releases the server information block and closes the
-// group analyzer.  `pingInterval` is the number of passes between
+// terminates the server runtime, closes the agent link and joins the intake
+// thread, then releases the request table (what is left in it is released
+// without an answer), the server information block and the group analyzer.  `pingInterval` is the number of passes between
 // availability checks.  Main thread only.
 int runDispatchLoop(int pingInterval);
 

@@ -18,7 +18,7 @@ char* port_number = nullptr;
 char statusFileName[1024];
 VxLocaleFormat intl_format;
 long mveventpid = 0;
-long responsetime = 0;
+std::atomic<long> responsetime{0};
 std::atomic<bool> qvdShutdown{false};
 std::atomic<int> addInShutdown{0};
 _ServerInfoBlock* GLOBAL_ServerInfoBlock = nullptr;

@@ -38,9 +38,10 @@ extern VxLocaleFormat intl_format;
 // Process id of the add-in event relay; 0 when none runs.
 extern long mveventpid;
 
-// Response time in seconds of the most recent ping of the server; written
-// by the availability check (main thread), read by the row builders.
-extern long responsetime;
+// Response time in seconds of the most recent ping (of the server or, in a
+// cluster, of the last member pinged); written by the availability check
+// (its own thread), read by the row builders on the dispatch thread.
+extern std::atomic<long> responsetime;
 
 // Set by the intake thread when the agent ends the conversation or the link
 // fails; read by the dispatch loop and the background threads.

@@ -45,7 +45,7 @@ void hookStopDatabaseCheckThread() { stopDatabaseCheckThread(); }
 void hookGroupAnalyzerInit(const char* server) { GroupAnalyzer::init(server); }
 void hookGroupAnalyzerClose() { GroupAnalyzer::close(); }
 
-void hookAnswerReplication(const char* id) { answerReplication(id); }
+bool hookAnswerReplication(const char* id) { return answerReplication(id); }
 void hookAnswerCorruptFailover(const char* id) { answerCorruptFailover(id); }
 void hookAnswerDbWhitespace(const char* id) { Parse_Velora_DB_Whitespace(id); }
 void hookAnswerGroupUpdates(const char* id) { Parse_Velora_Group_Updates(id); }

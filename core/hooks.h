@@ -46,8 +46,9 @@ void hookGroupAnalyzerClose();
 // Each answer adds its rows (none so far) to data request `id`; the
 // dispatch loop sends the answer afterwards with cp_SendData.
 
-// Velora_Replication rows.  Completed by the replication work.
-void hookAnswerReplication(const char* id);
+// Velora_Replication rows: answerReplication (core/replication_answer).
+// Returns true when it added at least one row.
+bool hookAnswerReplication(const char* id);
 // Velora_Corrupt_Failover_DB rows.
 void hookAnswerCorruptFailover(const char* id);
 // Velora_DB_Whitespace rows (Parse_Velora_DB_Whitespace).

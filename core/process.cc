@@ -25,8 +25,16 @@ bool startProcess(const char* program, long* pid, void* unused) {
   }
 
   char path[292];
-  std::snprintf(path, sizeof path, "%s/%s/vd/bin/%s", halcyon_home ? halcyon_home : "",
-                binArch ? binArch : "", program ? program : "");
+  int length = std::snprintf(path, sizeof path, "%s/%s/vd/bin/%s", halcyon_home ? halcyon_home : "",
+                             binArch ? binArch : "", program ? program : "");
+  if (length < 0 || static_cast<size_t>(length) >= sizeof path) {
+    // A cut path would run some other program, or none.
+    QVD_ERROR("Error: path of program %s is longer than %d bytes, not started", program ? program : "",
+              static_cast<int>(sizeof path) - 1);
+    if (pid != nullptr) *pid = -1;
+    QVD_EXIT(false);
+    return false;
+  }
   QVD_ALWAYS("Starting process:%s", path);
 
   // Decide before forking whether the child may trace: after fork only this

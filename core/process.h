@@ -12,7 +12,9 @@
 // child's process id in *pid (-1 when no child could be created) and returns
 // true when the fork succeeded.  A failed exec is reported by the child's
 // trace line; the child then ends with status 127 and the parent learns of
-// it only when the program never connects.  `unused` is ignored.
+// it only when the program never connects.  A path longer than 291 bytes is
+// refused with an error trace line: nothing is started, *pid is -1 and the
+// result false.  `unused` is ignored.
 // REQUIRES: halcyon_home and binArch are set (core/globals.h).
 bool startProcess(const char* program, long* pid, void* unused);
 

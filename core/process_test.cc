@@ -17,6 +17,7 @@
 
 #include "core/globals.h"
 #include "framework/trace.h"
+#include "framework/trace_capture.h"
 
 namespace {
 
@@ -64,6 +65,37 @@ TEST_F(ProcessTest, MissingProgramStillReportsALaunch) {
   ASSERT_EQ(pid, waitpid(static_cast<pid_t>(pid), &status, 0));
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(127, WEXITSTATUS(status));
+}
+
+TEST_F(ProcessTest, PathThatDoesNotFitIsRefusedNotCut) {
+  // A home so long that the path is cut inside the program's name: the cut
+  // path names an existing program that must not run.
+  std::string program = "prog_with_a_long_name";
+  std::string dirs = "/linux/vd/bin/";
+  std::string longHome = root_ + "/" + std::string(291 - root_.size() - 1 - dirs.size() - 4, 'h');
+  ASSERT_EQ(0, system(("mkdir -p " + longHome + dirs).c_str()));
+  std::string cut = longHome + dirs + program.substr(0, 4);
+  ASSERT_EQ(291u, cut.size());
+  std::ofstream(cut) << "#!/bin/sh\ntouch " << root_ << "/ran\n";
+  chmod(cut.c_str(), 0755);
+  halcyon_home = &longHome[0];
+
+  TraceCaptureStart("error");
+  long pid = 0;
+  EXPECT_FALSE(startProcess(program.c_str(), &pid, nullptr));
+  EXPECT_EQ(-1, pid);
+  EXPECT_TRUE(TraceCaptureHas(TraceCaptureLines("core/process"),
+                              "Error: path of program prog_with_a_long_name is longer than 291 bytes, not started"));
+  usleep(200000);
+  EXPECT_NE(0, access((root_ + "/ran").c_str(), F_OK)) << "the cut path was run";
+  while (waitpid(-1, nullptr, WNOHANG) > 0) {
+  }
+
+  // A path of exactly 291 bytes still fits.
+  ASSERT_TRUE(startProcess("prog", &pid, nullptr));
+  ASSERT_GT(pid, 0);
+  waitpid(static_cast<pid_t>(pid), nullptr, 0);
+  EXPECT_EQ(0, access((root_ + "/ran").c_str(), F_OK));
 }
 
 TEST_F(ProcessTest, CollectsFinishedChildrenWithoutWaitingForRunningOnes) {

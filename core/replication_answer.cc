@@ -53,7 +53,7 @@ char* joinReplTexts(char* const* texts, unsigned count, const char* what, char* 
   return out;
 }
 
-void answerReplication(const char* id) {
+bool answerReplication(const char* id) {
   if (initreplreq == 0) {
     QVD_DETAIL("calling VxCurrentTime");
     QVD_VxCurrentTime(&td);
@@ -70,17 +70,11 @@ void answerReplication(const char* id) {
   replResult* list = nullptr;
   get_replication_request(&list, repl_req, GLOBAL_ServerInfoBlock);
 
-  bool reported = false;
   static char events[kJoinedMax + 1];
   static char dbInfo[kJoinedMax + 1];
   for (replResult* r = list; r != nullptr; r = r->next) {
     char hitMiss[21];
     char duration[32];
-    VxTimeDate end;
-    if (ReadDateFromString(r->EndTime, GLOBAL_ServerInfoBlock, &end)) {
-      td = end;
-      reported = true;
-    }
     snprintf(hitMiss, sizeof hitMiss, "%ld", (long)r->Hit_Miss);
     formatReplDuration(r->duration, duration);
     joinReplTexts(r->events.buffer, r->events.count, "events", events);
@@ -92,9 +86,21 @@ void answerReplication(const char* id) {
     int rc = cp_SetAttributeValues(values, 9, id);
     if (rc != 0) QVD_ERROR("cp_SetAttributeValues(%s) for Velora_Replication failed: %d", id, rc);
   }
-  // The next analysis starts just after the last reported end: a record
-  // that ends when it starts (a miss, a replication known only by its start
-  // event) would otherwise be reported again by the next answer.
-  if (reported) QVD_VxTimeAdjust(&td, 1, 0, 0, 0, 0, 0);
+  // The next analysis starts just after the end of the last row whose end
+  // can be read: a record that ends when it starts (a miss, a replication
+  // known only by its start event) would otherwise be reported again by the
+  // next answer.
+  replResult* last = list;
+  while (last != nullptr && last->next != nullptr) last = last->next;
+  for (; last != nullptr; last = last->previous) {
+    VxTimeDate end;
+    if (ReadDateFromString(last->EndTime, GLOBAL_ServerInfoBlock, &end)) {
+      td = end;
+      QVD_VxTimeAdjust(&td, 1, 0, 0, 0, 0, 0);
+      break;
+    }
+  }
+  bool rows = list != nullptr;
   free_replResult(list);
+  return rows;
 }

@@ -11,7 +11,8 @@
 // first request of the process analyses from one day before now; each
 // later one from one second after the end time of the last row of the
 // previous answer (an answer without rows leaves the start where it was).
-void answerReplication(const char* id);
+// Returns true when at least one row was added.
+bool answerReplication(const char* id);
 
 // Formats a duration in seconds rounded half away from zero.
 // REQUIRES: out holds 32 bytes.  Returns out.

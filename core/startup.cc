@@ -15,6 +15,7 @@
 #include "core/dispatch.h"
 #include "core/globals.h"
 #include "core/hooks.h"
+#include "core/start_notes.h"
 #include "core/switches.h"
 #include "dbhealth/translog_checker.h"
 #include "framework/services.h"
@@ -135,6 +136,9 @@ bool initRuntime(int argc, char** argv) {
   if (VeloraTransLogChecker::checkAndEnableTransLog() != 0) return false;
   if (status != 0) {
     QVD_ALWAYS("Velora VxInitRuntime failed with rc: %d", (int)status);
+    char message[256] = "";
+    QVD_VxLoadString(0, status & 0x3FFF, message, sizeof message - 1);
+    QVD_ALWAYS("VxInitRuntime status %d: %s", (int)status, message);
     return false;
   }
   QVD_ALWAYS("Velora VxInitRuntime succeeded");
@@ -436,6 +440,8 @@ namespace {
 
 // Start-up steps and the dispatch loop; returns the exit status.
 int run(int argc, char** argv) {
+  QVD_ALWAYS("%s", startLine().c_str());
+  traceSettingWarnings();
   OrlanAPILoaderFactory loader;
   if (loader.hasLoadAPIErr()) {
     QVD_ALWAYS("There were errors to load Orlan C API. Exiting...");

@@ -135,6 +135,23 @@ TEST_F(CheckCycle, ShutdownDuringACycleEndsItWithoutPublishing) {
   EXPECT_EQ(opens, vaxelsim_call_count("VxDbOpen"));
 }
 
+TEST_F(CheckCycle, DatabasePathsTooLongForTheServerAreLeftOutWithATraceLine) {
+  std::string tooLong = "long/" + std::string(300, 'p') + ".vdb";
+  std::string withServer = "long/" + std::string(240, 'q') + ".vdb";  // fits alone, not after "server!!"
+  model_.Write("server.json", "{\"databases\": {\"long/ok.vdb\": {}, \"" + tooLong + "\": {}, \"" +
+                                  withServer + "\": {}}}");
+  TraceCaptureStart("error");
+  ASSERT_EQ(DB_CHECK_PUBLISHED, cycle("long/*", nullptr));
+  EXPECT_EQ(Rows{}, CorruptionRows());
+  EXPECT_EQ((Rows{"long/ok.vdb"}), WhitespaceNames());
+  auto lines = TraceCaptureLines("dbhealth/");
+  ASSERT_EQ(2u, lines.size());
+  EXPECT_NE(std::string::npos, lines[0].find("of 309 bytes is not usable; the database is not checked."));
+  EXPECT_EQ("Database " + withServer + " is not checked: with the server name its path is longer "
+            "than 255 characters.",
+            lines[1]);
+}
+
 TEST_F(CheckCycle, ReadersSeeEitherTheOldOrTheNewPublicationWhole) {
   model_.Write("server.json", R"json({"databases": {"a.vdb": {"open": 513}, "b.vdb": {"open": 513},
                                                   "c.vdb": {"open": 513}}})json");
@@ -195,6 +212,24 @@ TEST_F(CheckThread, PublishesItsFirstCycleAndEndsWhenAskedReleasingItsRuntime) {
   EXPECT_EQ(1u, vaxelsim_call_count("VxTermThread"));
   EXPECT_EQ("[Vaxel]\nTRANSLOG_STATUS=1\n", ReadWholeFile(root_ + "/ini/vaxel.ini"));
   stopDatabaseCheckThread();  // a second stop finds nothing to stop
+}
+
+TEST_F(CheckThread, ACycleLongerThanTheIntervalIsReportedAndTheNextOneFollows) {
+  model_.Write("server.json", R"json({"databases": {"a.vdb": {}, "b.vdb": {}}})json");
+  qvd_check_db_interval = 1;  // start-up never allows less than 3600; two databases take 2 seconds
+  TraceCaptureStart("error");
+  ASSERT_EQ(0, startDatabaseCheckThread());
+  std::vector<std::string> lines;
+  for (int i = 0; i < 500 && lines.empty(); ++i) {
+    usleep(20 * 1000);
+    lines = TraceCaptureLines("dbhealth/check");
+  }
+  for (int i = 0; i < 500 && vaxelsim_call_count("VxDbOpen") < 5; ++i) usleep(20 * 1000);
+  stopDatabaseCheckThread();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(0u, lines[0].find("Checking database takes ")) << lines[0];
+  EXPECT_NE(std::string::npos, lines[0].find(" seconds, more time than the specified interval 1 seconds."));
+  EXPECT_GE(vaxelsim_call_count("VxDbOpen"), 5u);  // the second cycle has begun
 }
 
 TEST_F(CheckThread, EndsOnTheAgentsShutdownWithoutPublishingACutCycle) {

@@ -28,14 +28,20 @@ int FileLock::lock() {
   // and opening another would leak it, so the lock simply stays.
   if (file_descriptor_ != 0) return 0;
   int fd = ::open(name, O_RDWR | O_CLOEXEC);
+  int open_errno = errno;
   if (fd == 0) {
     // Descriptor 0 means "none held" here; move the file off it.
     int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    open_errno = errno;
     ::close(fd);
     fd = moved;
   }
   if (fd < 0) {
     QVD_ALWAYS("Error: failed to open file %s, and error code is %d.", name, fd);
+    QVD_ALWAYS(
+        "The lock file %s cannot be opened for reading and writing: %s. It must exist (it "
+        "is never created) and be readable and writable by the collector's user.",
+        name, std::strerror(open_errno));
     locked_ = false;
     return 501;
   }
@@ -51,7 +57,9 @@ int FileLock::lock() {
     rc = ::fcntl(fd, F_SETLKW, &fl);
   } while (rc != 0 && errno == EINTR);
   if (rc != 0) {
-    QVD_ALWAYS("Error: failed to lock file %s. errno is %d.", name, errno);
+    int lock_errno = errno;
+    QVD_ALWAYS("Error: failed to lock file %s. errno is %d.", name, lock_errno);
+    QVD_ALWAYS("The lock file %s cannot be locked: %s.", name, std::strerror(lock_errno));
     ::close(fd);
     locked_ = false;
     return 501;

@@ -2,12 +2,15 @@
 // initialisation.
 #include "dbhealth/translog_checker.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <mutex>
 
+#include "dbhealth/backup_leftovers.h"
 #include "dbhealth/vaxel_ini_editor.h"
 #include "framework/trace.h"
 
@@ -95,6 +98,13 @@ int VeloraTransLogChecker::checkAndDisableTransLog() {
     EndSequence();
     return rc;
   }
+  // Once per process, at start-up: with the lock held, any backup found is
+  // one that a collector which ended too early left behind.
+  static bool leftoversChecked = false;
+  if (!leftoversChecked) {
+    leftoversChecked = true;
+    reportLeftoverBackups(m_backupFilePrefix, m_vaxelIniFileName);
+  }
 
   VaxelIniEditor editor(m_vaxelIniFileName);
   rc = editor.loadFile();
@@ -121,8 +131,17 @@ int VeloraTransLogChecker::checkAndDisableTransLog() {
   }
 
   QVD_ALWAYS("Transaction log is enabled.");
-  int n = std::snprintf(m_backupFile, sizeof m_backupFile, "%s.%u", m_backupFilePrefix,
-                        static_cast<unsigned>(std::time(nullptr)));
+  // A backup of that name may already exist, left by a run that ended
+  // before it could restore the file: it is the administrator's only copy of
+  // the original, so this run takes the next free second instead of
+  // overwriting (and later deleting) it.
+  unsigned seconds = static_cast<unsigned>(std::time(nullptr));
+  int n = 0;
+  for (int tries = 0; tries < 1000; ++tries, ++seconds) {
+    n = std::snprintf(m_backupFile, sizeof m_backupFile, "%s.%u", m_backupFilePrefix, seconds);
+    struct stat st;
+    if (n < 0 || static_cast<size_t>(n) >= sizeof m_backupFile || lstat(m_backupFile, &st) != 0) break;
+  }
   QVD_ALWAYS("Copying vaxel.ini to %s.", m_backupFile);
   // A backup name cut short by the 256-byte field would not be the name the
   // recovery message gives: refuse it rather than write somewhere else.

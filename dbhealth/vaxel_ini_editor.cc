@@ -37,7 +37,13 @@ int VaxelIniEditor::loadFile() { return loadFile(file_name_); }
 int VaxelIniEditor::loadFile(const char* name) {
   FILE* f = std::fopen(name, "r");
   if (f == nullptr) {
+    int open_errno = errno;
     QVD_ALWAYS("Error: can not open file %s", name);
+    QVD_ALWAYS("%s cannot be opened for reading: %s.%s", name, std::strerror(open_errno),
+               open_errno == ENOENT || open_errno == ENOTDIR
+                   ? " Check that QVD_VAXELINIPATH names the directory that "
+                     "holds vaxel.ini."
+                   : "");
     return 503;
   }
   QVD_DETAIL("%s is opened with r option successfully.", name);
@@ -113,7 +119,14 @@ int VaxelIniEditor::saveFile(const char* name) {
   std::string tmp = target + ".qvdtmpXXXXXX";
   int fd = ::mkstemp(&tmp[0]);
   if (fd < 0) {
+    int create_errno = errno;
     QVD_ALWAYS("Error: can not open file %s with write option.", name);
+    size_t slash = target.find_last_of('/');
+    std::string dir = slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
+    QVD_ALWAYS(
+        "No new file can be created in directory %s: %s. The directory must exist and be "
+        "writable by the collector's user.",
+        dir.c_str(), std::strerror(create_errno));
     return 503;
   }
   struct stat st;

@@ -29,6 +29,8 @@ struct UnitSetting {
 struct Config {
   unsigned default_level = TRACE_ERROR;
   std::vector<UnitSetting> units;
+  std::string source;                // where the setting came from, for reports
+  std::vector<std::string> unknown;  // the words of the setting that were ignored
 };
 
 std::mutex g_config_mu;
@@ -39,10 +41,16 @@ std::atomic<int> g_reload_requested{0};   // set by SIGHUP
 std::mutex g_out_mu;
 int g_out_fd = -1;         // guarded by g_out_mu; -1: not opened yet
 bool g_out_owned = false;  // guarded by g_out_mu; g_out_fd is our own file
+std::string g_out_problem;  // guarded by g_out_mu; why QVD_TRACE_FILE could not be opened
 
-// Parses one level word: none, error, flow, detail, all or a number.
-// Returns false for an unknown word.
-bool ParseLevel(const std::string& word, unsigned* level) {
+std::atomic<void (*)()> g_reload_listener{nullptr};
+
+// Parses one level word: none, error, flow, detail, all (in any letter
+// case) or a number.  Returns false for an unknown word.
+bool ParseLevel(const std::string& text, unsigned* level) {
+  std::string word;
+  for (char c : text)
+    word.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
   if (word == "none") *level = 0;
   else if (word == "error") *level = TRACE_ERROR;
   else if (word == "flow") *level = TRACE_ERROR | TRACE_FLOW;
@@ -52,7 +60,7 @@ bool ParseLevel(const std::string& word, unsigned* level) {
     if (word.empty()) return false;
     char* end = nullptr;
     // Decimal, or hexadecimal with 0x; a leading zero is not octal.
-    bool hex = word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X');
+    bool hex = word.size() > 2 && word[0] == '0' && word[1] == 'x';
     unsigned long v = std::strtoul(word.c_str(), &end, hex ? 16 : 10);
     if (*end != '\0') return false;
     *level = static_cast<unsigned>(v) & TRACE_ALL;
@@ -68,8 +76,8 @@ std::string Trim(const std::string& s) {
 }
 
 // Parses "error,stats=detail,agentlink/socket=0x81".  Unknown words are
-// ignored (the rest still applies).
-Config ParseConfig(const char* text) {
+// ignored (the rest still applies); each is added to *unknown when given.
+Config ParseConfig(const char* text, std::vector<std::string>* unknown = nullptr) {
   Config c;
   if (text == nullptr) return c;
   std::string all(text);
@@ -82,13 +90,16 @@ Config ParseConfig(const char* text) {
     if (item.empty()) continue;
     size_t eq = item.find('=');
     unsigned level;
+    bool known;
     if (eq == std::string::npos) {
-      if (ParseLevel(item, &level)) c.default_level = level;
+      known = ParseLevel(item, &level);
+      if (known) c.default_level = level;
     } else {
       std::string unit = Trim(item.substr(0, eq));
-      if (ParseLevel(Trim(item.substr(eq + 1)), &level) && !unit.empty())
-        c.units.push_back({unit, level});
+      known = ParseLevel(Trim(item.substr(eq + 1)), &level) && !unit.empty();
+      if (known) c.units.push_back({unit, level});
     }
+    if (!known && unknown != nullptr) unknown->push_back(item);
   }
   return c;
 }
@@ -118,13 +129,22 @@ void ReopenOutput() {
   if (g_out_owned) ::close(g_out_fd);
   g_out_fd = -1;
   g_out_owned = false;
+  g_out_problem.clear();
 }
 
 // REQUIRES: g_load_mu held.
 void LoadConfig() {
   std::string control;
-  Config c = ReadControlFile(&control) ? ParseConfig(control.c_str())
-                                       : ParseConfig(std::getenv("QVD_TRACE"));
+  std::vector<std::string> unknown;
+  Config c;
+  if (ReadControlFile(&control)) {
+    c = ParseConfig(control.c_str(), &unknown);
+    c.source = std::string("the control file ") + std::getenv("QVD_TRACE_CONTROL");
+  } else {
+    c = ParseConfig(std::getenv("QVD_TRACE"), &unknown);
+    c.source = "QVD_TRACE";
+  }
+  c.unknown = std::move(unknown);
   {
     std::lock_guard<std::mutex> lock(g_config_mu);
     g_config = std::move(c);
@@ -153,12 +173,18 @@ void EnsureLoaded() {
       g_counter.load(std::memory_order_acquire) != 0) {
     return;
   }
-  std::lock_guard<std::mutex> lock(g_load_mu);
-  bool requested = g_reload_requested.exchange(0) != 0;
-  bool first = g_counter.load(std::memory_order_relaxed) == 0;
-  if (requested) ReopenOutput();
-  if (requested || first) LoadConfig();
-  if (first) InstallHandlerIfControlled();
+  bool requested;
+  {
+    std::lock_guard<std::mutex> lock(g_load_mu);
+    requested = g_reload_requested.exchange(0) != 0;
+    bool first = g_counter.load(std::memory_order_relaxed) == 0;
+    if (requested) ReopenOutput();
+    if (requested || first) LoadConfig();
+    if (first) InstallHandlerIfControlled();
+  }
+  // The listener may trace: it runs with no trace lock held.
+  void (*listener)() = g_reload_listener.load();
+  if (requested && listener != nullptr) listener();
 }
 
 void OnSighup(int) { g_reload_requested.store(1); }
@@ -202,6 +228,10 @@ int OutFd() {
     if (path != nullptr && *path != '\0') {
       g_out_fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
       g_out_owned = g_out_fd >= 0;
+      if (g_out_fd < 0) {
+        g_out_problem = std::string("trace file ") + path + " cannot be opened (" +
+                        std::strerror(errno) + "); trace lines go to standard error";
+      }
     }
     if (g_out_fd < 0) g_out_fd = 2;
   }
@@ -352,6 +382,57 @@ void TraceReload() {
   ReopenOutput();
   LoadConfig();
 }
+
+namespace {
+
+// "error", "0x81" and so on: the word of a level where there is one.
+std::string LevelText(unsigned level) {
+  switch (level) {
+    case 0: return "none";
+    case TRACE_ERROR: return "error";
+    case TRACE_ERROR | TRACE_FLOW: return "flow";
+    case TRACE_ERROR | TRACE_FLOW | TRACE_DETAIL: return "detail";
+    case TRACE_ALL: return "all";
+  }
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%02X", level);
+  return buf;
+}
+
+}  // namespace
+
+std::string TraceLevelsInForce() {
+  EnsureLoaded();
+  std::lock_guard<std::mutex> lock(g_config_mu);
+  std::string text = LevelText(g_config.default_level);
+  for (const UnitSetting& u : g_config.units) text += "," + u.name + "=" + LevelText(u.level);
+  return text + " (from " + g_config.source + ")";
+}
+
+std::vector<std::string> TraceConfigProblems() {
+  EnsureLoaded();
+  std::vector<std::string> problems;
+  {
+    std::lock_guard<std::mutex> lock(g_config_mu);
+    for (const std::string& word : g_config.unknown)
+      problems.push_back("unknown trace level setting \"" + word + "\" in " + g_config.source +
+                         " ignored; levels are none, error, flow, detail, all or a number, "
+                         "optionally per unit as in error,stats=detail");
+  }
+  // Only an output already opened can have failed: asking never creates
+  // the trace file, so a process that writes nothing leaves none behind.
+  std::lock_guard<std::mutex> lock(g_out_mu);
+  if (!g_out_problem.empty()) problems.push_back(g_out_problem);
+  return problems;
+}
+
+std::vector<std::string> TraceUnknownWords(const char* text) {
+  std::vector<std::string> unknown;
+  ParseConfig(text, &unknown);
+  return unknown;
+}
+
+void TraceSetReloadListener(void (*listener)()) { g_reload_listener.store(listener); }
 
 void TraceInstallSignalHandler() {
   struct sigaction sa;

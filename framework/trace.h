@@ -8,7 +8,9 @@
 // A line marked "always" is written whenever the unit's flags are not 0.
 //
 // Levels come from QVD_TRACE ("none", "error" (default), "flow", "detail",
-// "all", or a number; optionally per unit: "error,stats=detail").  A unit
+// "all" in any letter case, or a number; optionally per unit:
+// "error,stats=detail").  Unknown words are ignored; TraceConfigProblems
+// names them.  A unit
 // setting names a unit or a prefix of unit names ending at a '/':
 // "stats=detail" covers "stats/snapshot" and "stats/rows".  The control file
 // named by QVD_TRACE_CONTROL, when set, is read at start and again on every
@@ -31,6 +33,8 @@
 
 #include <atomic>
 #include <cstddef>
+#include <string>
+#include <vector>
 
 enum : unsigned {
   TRACE_DETAIL = 0x01,
@@ -85,6 +89,26 @@ void TraceDump(TraceUnit* unit, int line, const char* header, const void* buf, s
 // the output file and moves the change counter.  The SIGHUP handler requests
 // the same through a flag that the next TraceLevel() call acts on.
 void TraceReload();
+
+// The levels in force, as a setting with every level as its word or as a
+// 0x number, and where they came from:
+//   "error,core/availability=detail (from the control file /x/trace.control)"
+std::string TraceLevelsInForce();
+
+// What is wrong with the trace configuration in force, one readable text
+// each: every ignored word of the level setting, and a QVD_TRACE_FILE that
+// could not be opened when a line was last written (with the system's
+// reason; lines then go to standard error).
+std::vector<std::string> TraceConfigProblems();
+
+// The items of a level setting `text` ("error,stats=detial") that the
+// trace facility would ignore.
+std::vector<std::string> TraceUnknownWords(const char* text);
+
+// Registers the function called after every reload that SIGHUP requested,
+// on the thread whose trace call carried the reload out, with no trace lock
+// held (it may trace).  Null removes it.
+void TraceSetReloadListener(void (*listener)());
 
 // Installs the SIGHUP handler that makes the next TraceLevel() call reload
 // the configuration.  Idempotent.

@@ -63,6 +63,14 @@ size_t firstFrom(const std::vector<RawEntry>& records, const VxTimeDate& slot) {
   return i;
 }
 
+// Moves a raw record into the result.
+void keepRaw(Analysis& a, RawEntry& entry, const char* label) {
+  replResult* r = entry.record;
+  QVD_DETAIL("%s %s -> %s at |%s|", label, r->svrName, r->repl_svrName, r->StartTime);
+  moveReplResult(&a.raw, r, &a.result);
+  entry.alive = false;
+}
+
 void removeRaw(Analysis& a, RawEntry& entry) {
   if (a.raw == entry.record) a.raw = entry.record->next;
   RemoveReplResult(entry.record);
@@ -89,10 +97,10 @@ void judgeHit(Analysis& a, RawEntry& entry, bool skipEarly) {
   entry.record->Hit_Miss = kReplHit;
   if (skipEarly && recordBeforeStart(a, entry.record)) {
     QVD_DETAIL("**HIT SKIP** %s at |%s|", entry.record->repl_svrName, entry.record->StartTime);
+    removeRaw(a, entry);
   } else {
-    addResult(a, entry.record, "**HIT**");
+    keepRaw(a, entry, "**HIT**");
   }
-  removeRaw(a, entry);
 }
 
 // A miss of `schedule` at `slot`.
@@ -166,7 +174,8 @@ void processReplTimeRangeOneTime(Analysis& a, const replschedule* schedule, cons
       } else if (!timeDateFallsOnScheduledDay(e.record->startTD, schedule->weekdays)) {
         QVD_DETAIL("logged time weekday not in schedule");
       } else {
-        addResult(a, e.record, "**HIT**");
+        keepRaw(a, e, "**HIT**");
+        break;
       }
       removeRaw(a, e);
       break;
@@ -440,11 +449,13 @@ int ConstructReplResult(replResult** result, const replRequest* request, replRes
     r->Hit_Miss = kReplManual;
     if (!recordBeforeStart(a, r) &&
         compareTimes(r->startTD, r->startKey, a.periodEnd, a.periodEndKey) != 1) {
-      addResult(a, r, "**MANUAL**");
+      QVD_DETAIL("**MANUAL** %s -> %s at |%s|", r->svrName, r->repl_svrName, r->StartTime);
+      moveReplResult(&a.raw, r, &a.result);
     } else {
       QVD_DETAIL("**MANUAL SKIP** %s at |%s|", r->repl_svrName, r->StartTime);
+      if (a.raw == r) a.raw = next;
+      RemoveReplResult(r);
     }
-    RemoveReplResult(r);
     r = next;
   }
   *rawList = nullptr;

@@ -13,6 +13,12 @@ logresult* new_logResult(const char* found, const char* formName, const char* fi
   // Only the texts are written, so the pages of a long list stay small.
   logresult* hit = static_cast<logresult*>(malloc(sizeof(logresult)));
   if (hit == nullptr) return nullptr;
+  setLogResult(hit, found, formName, fieldName, noteID);
+  return hit;
+}
+
+void setLogResult(logresult* hit, const char* found, const char* formName, const char* fieldName,
+                  uint32_t noteID) {
   copyField(hit->foundStr, sizeof hit->foundStr, found);
   copyField(hit->formName, sizeof hit->formName, formName);
   copyField(hit->fieldName, sizeof hit->fieldName, fieldName);
@@ -20,7 +26,6 @@ logresult* new_logResult(const char* found, const char* formName, const char* fi
   hit->next = nullptr;
   hit->hasTime = 0;
   hit->timeValue = VxTimeDate{{0, 0}};
-  return hit;
 }
 
 logresult* add_logResult_list(logresult* list, const char* found, const char* formName,

@@ -23,10 +23,12 @@ struct logresult {
   VxTimeDate timeValue;
 };
 
-// Receives the hits of one document as soon as the document is read; it
-// takes the list over (and frees it).  Returns 0 to go on, non-zero to stop
-// the search with that status.
-typedef int (*LogHitSink)(void* context, logresult* hits);
+// Receives the hits of one document as soon as the document is read.  The
+// sink may take the list over (setting *hits to null, and freeing it later
+// with free_logResult); a list it leaves is reused by the search for the
+// next documents.  Returns 0 to go on, non-zero to stop the search with
+// that status.
+typedef int (*LogHitSink)(void* context, logresult** hits);
 
 // One search of the event log.  Callers fill a copy; get_log_request works
 // on its own copy and splits form_nicknames, includeString and
@@ -65,6 +67,9 @@ logresult* add_logResult_list(logresult* list, const char* found, const char* fo
 // A new hit not linked anywhere, or null when memory runs out.
 logresult* new_logResult(const char* found, const char* formName, const char* fieldName,
                          uint32_t noteID);
+// Fills `hit` as new_logResult does (next and the time cleared).
+void setLogResult(logresult* hit, const char* found, const char* formName, const char* fieldName,
+                  uint32_t noteID);
 
 // Frees every hit of the list.
 void free_logResult(logresult* list);

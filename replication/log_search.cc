@@ -24,6 +24,7 @@ constexpr size_t kMaxLine = 1024;
 struct SearchContext {
   logresult* head;
   logresult* tail;
+  logresult* spare;  // hits a sink left, reused for the next documents
   _formtable* table;
   uint32_t noteId;
   char formName[64];
@@ -33,7 +34,13 @@ struct SearchContext {
 // Appends a hit after the context's last one.
 void addHit(SearchContext* ctx, const char* text, const char* fieldName,
             const VxTimeDate* time = nullptr) {
-  logresult* hit = new_logResult(text, ctx->formName, fieldName, ctx->noteId);
+  logresult* hit = ctx->spare;
+  if (hit != nullptr) {
+    ctx->spare = hit->next;
+    setLogResult(hit, text, ctx->formName, fieldName, ctx->noteId);
+  } else {
+    hit = new_logResult(text, ctx->formName, fieldName, ctx->noteId);
+  }
   if (hit == nullptr) {
     QVD_ERROR("add_logResult_list: out of memory");
     return;
@@ -233,8 +240,13 @@ VxStatus ReadNote(void* context, const VxSearchMatch* match, const void*) {
   QVD_VxDocClose(doc);
   if (ctx->request.hitSink != nullptr && ctx->head != nullptr) {
     logresult* hits = ctx->head;
+    logresult* last = ctx->tail;
     ctx->head = ctx->tail = nullptr;
-    int stop = ctx->request.hitSink(ctx->request.hitSinkContext, hits);
+    int stop = ctx->request.hitSink(ctx->request.hitSinkContext, &hits);
+    if (hits != nullptr) {
+      last->next = ctx->spare;
+      ctx->spare = hits;
+    }
     if (stop != 0 && rc == 0) rc = static_cast<VxStatus>(stop);
   }
   return rc & 0x3FFF;
@@ -299,7 +311,13 @@ int checkfordate(const logrequest* request, const char* line) {
 }
 
 int SearchVaxel(logresult** out, logrequest* request, _formtable* table) {
-  std::unique_ptr<SearchContext> ctx(new (std::nothrow) SearchContext());
+  struct ContextDeleter {
+    void operator()(SearchContext* c) const {
+      free_logResult(c->spare);
+      delete c;
+    }
+  };
+  std::unique_ptr<SearchContext, ContextDeleter> ctx(new (std::nothrow) SearchContext());
   if (!ctx) {
     QVD_ERROR("SearchVaxel: could not allocate memory");
     return 1;

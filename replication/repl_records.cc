@@ -171,6 +171,21 @@ replResult* RemoveReplResult(replResult* member) {
   return next != nullptr ? next : previous;
 }
 
+void moveReplResult(replResult** from, replResult* member, replResult** list) {
+  if (*from == member) *from = member->next;
+  if (member->next != nullptr) member->next->previous = member->previous;
+  if (member->previous != nullptr) member->previous->next = member->next;
+  member->next = member->previous = nullptr;
+  unindex(member);
+  if (*list == nullptr) {
+    member->order = new ReplOrder;
+    member->order->byStart.emplace(member->startKey, member);
+    *list = member;
+    return;
+  }
+  *list = add_AndSortResult_list(*list, member, nullptr);
+}
+
 void free_replResult(replResult* list) {
   if (list == nullptr) return;
   if (list->previous != nullptr) list->previous->next = nullptr;

@@ -99,6 +99,11 @@ replResult* RewindReplResult(replResult* member);
 // when it had no next (null when it was alone).
 replResult* RemoveReplResult(replResult* member);
 
+// Moves `member` out of its list into *list (start order, after members
+// with the same start), without copying it.  *from is the first member of
+// the list it leaves and is kept so (null when it was alone).
+void moveReplResult(replResult** from, replResult* member, replResult** list);
+
 // Frees every member from `list` onward.
 void free_replResult(replResult* list);
 

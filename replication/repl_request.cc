@@ -17,10 +17,9 @@ QVD_TRACE_UNIT("replication/request");
 namespace {
 
 // Feeds the hits of each replication log document to the compiler.
-int compileLogHits(void* context, logresult* hits) {
+int compileLogHits(void* context, logresult** hits) {
   RawLogCompiler* compiler = static_cast<RawLogCompiler*>(context);
-  for (const logresult* hit = hits; hit != nullptr; hit = hit->next) compiler->add(*hit);
-  free_logResult(hits);
+  for (const logresult* hit = *hits; hit != nullptr; hit = hit->next) compiler->add(*hit);
   return 0;
 }
 
@@ -31,8 +30,10 @@ struct EventHits {
   ~EventHits() { free_logResult(head); }
 };
 
-int gatherEventHits(void* context, logresult* hits) {
+int gatherEventHits(void* context, logresult** taken) {
   EventHits* all = static_cast<EventHits*>(context);
+  logresult* hits = *taken;
+  *taken = nullptr;
   if (all->tail == nullptr) all->head = hits;
   else all->tail->next = hits;
   for (all->tail = hits; all->tail->next != nullptr;) all->tail = all->tail->next;

@@ -9,6 +9,10 @@
 extern "C" {
 #endif
 
+// The simulator's description of itself.  A real server library has no
+// such function, so a program can tell the two apart without calling the
+// server API.  Static text.
+const char* vaxelsim_identity(void);
 // Handles currently held by the program: memory blocks not yet freed with
 // VxMemFree plus open databases, documents and collections.
 unsigned vaxelsim_handles_held(void);

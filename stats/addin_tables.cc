@@ -67,15 +67,21 @@ bool inName(const Line& line, const char* match, size_t length) {
 // large the section is.
 struct NameIndex {
   struct Slot {
-    uint64_t hash = 0;
-    uint32_t offset = 0;  // line start from pStatBuffer; 0 with hash 0: empty
-    bool used = false;
+    uint32_t hash = 0;   // high half of the name's hash
+    uint32_t place = 0;  // line start from pStatBuffer, plus 1; 0: empty
   };
   uint64_t generation = 0;
   std::vector<Slot> slots;
   size_t mask = 0;
+  bool duplicates = false;  // some name stands on more than one line
 };
 NameIndex g_index;
+
+// The line of the row being built: its companions usually stand right
+// beside it (the server lists statistics in order), so they are looked for
+// there first, which keeps the look-ups in the part of the text at hand.
+const char* g_near = nullptr;
+constexpr int kNearLines = 12;
 
 uint64_t hashName(const char* name, size_t length) {
   uint64_t h = 1469598103934665603ull;  // FNV-1a
@@ -95,6 +101,7 @@ void ensureIndex() {
   if (g_index.generation == statsSnapshotGeneration() && !g_index.slots.empty()) return;
   g_index.generation = statsSnapshotGeneration();
   g_index.slots.clear();
+  g_index.duplicates = false;
   if (pMvStats == nullptr) return;
   char* end = windowEnd();
   // Lines of the section: the names, found with one walk.
@@ -116,30 +123,58 @@ void ensureIndex() {
   g_index.mask = size - 1;
   for (const auto& n : names) {
     uint64_t h = hashName(n.first, n.second);
+    uint32_t high = static_cast<uint32_t>(h >> 32);
     for (size_t i = h & g_index.mask;; i = (i + 1) & g_index.mask) {
       NameIndex::Slot& slot = g_index.slots[i];
-      if (!slot.used) {
-        slot.used = true;
-        slot.hash = h;
-        slot.offset = static_cast<uint32_t>(n.first - pStatBuffer);
+      if (slot.place == 0) {
+        slot.hash = high;
+        slot.place = static_cast<uint32_t>(n.first - pStatBuffer) + 1;
         break;
       }
       // The first line of a name is the one looked up.
-      if (slot.hash == h && lineNamed(pStatBuffer + slot.offset, n.first, n.second)) break;
+      if (slot.hash == high && lineNamed(pStatBuffer + slot.place - 1, n.first, n.second)) {
+        g_index.duplicates = true;
+        break;
+      }
     }
   }
+}
+
+// The line named `name` among the kNearLines lines after and before
+// g_near, or null.
+char* nearLine(const std::string& name) {
+  if (g_near == nullptr) return nullptr;
+  const char* end = windowEnd();
+  const char* p = g_near;
+  for (int i = 0; i < kNearLines && p < end; ++i) {  // forwards, g_near's line first
+    if (lineNamed(p, name.data(), name.size())) return const_cast<char*>(p);
+    const char* lineEnd = static_cast<const char*>(memchr(p, '\n', static_cast<size_t>(end - p)));
+    if (lineEnd == nullptr) break;
+    p = lineEnd + 1;
+  }
+  p = g_near;
+  for (int i = 0; i < kNearLines && p > pStatBuffer; ++i) {  // backwards
+    p = beginLine(const_cast<char*>(p) - 1);
+    if (lineNamed(p, name.data(), name.size())) return const_cast<char*>(p);
+  }
+  return nullptr;
 }
 
 // The value of the first line whose whole name is `name`, normalised; null
 // when there is none.
 char* companion(const std::string& name) {
   if (g_index.slots.empty()) return nullptr;
+  // Without duplicate names, the line beside the row is the only one.
+  if (!g_index.duplicates) {
+    if (char* line = nearLine(name)) return getValueKeyword(line, nullptr);
+  }
   uint64_t h = hashName(name.data(), name.size());
+  uint32_t high = static_cast<uint32_t>(h >> 32);
   for (size_t i = h & g_index.mask;; i = (i + 1) & g_index.mask) {
     const NameIndex::Slot& slot = g_index.slots[i];
-    if (!slot.used) return nullptr;
-    char* line = pStatBuffer + slot.offset;
-    if (slot.hash == h && lineNamed(line, name.data(), name.size())) {
+    if (slot.place == 0) return nullptr;
+    char* line = pStatBuffer + slot.place - 1;
+    if (slot.hash == high && lineNamed(line, name.data(), name.size())) {
       return getValueKeyword(line, nullptr);
     }
   }
@@ -190,6 +225,7 @@ class Build {
       return;
     }
     *builtFor = statsSnapshotGeneration();
+    g_near = nullptr;
     for (int i = 1; i < count_; ++i) values_[i] = nullptr;
     ensureIndex();
   }
@@ -279,6 +315,7 @@ void Parse_MV_View_Performance_Statistics(char* requestHandle) {
   for (char* m = Build::next(pMvStats, kMeasure, nullptr); m != nullptr;
        m = Build::next(m + kLength, kMeasure, nullptr)) {
     Line line = lineOf(m);
+    g_near = line.start;
     // Only a name of the add-in's own, with the measure inside the name.
     if (!inName(line, m, kLength) || m < line.start + kPrefixLength ||
         strncmp(line.start, kPrefix, kPrefixLength) != 0) {
@@ -307,6 +344,7 @@ void Parse_MV_Replication_Statistics(char* requestHandle) {
   for (char* m = Build::next(pMvStats, kMeasure, kPrefix); m != nullptr;
        m = Build::next(m + kLength, kMeasure, kPrefix)) {
     Line line = lineOf(m);
+    g_near = line.start;
     if (!inName(line, m, kLength) || m < line.start + kPrefixLength) continue;
     char* partner = m + kLength;
     if (!isServername(partner)) continue;
@@ -338,6 +376,7 @@ void Parse_MV_Replication_Delay_Statistics(char* requestHandle) {
   for (char* m = Build::next(pMvStats, kMeasure, kPrefix); m != nullptr;
        m = Build::next(m + kLength, kMeasure, kPrefix)) {
     Line line = lineOf(m);
+    g_near = line.start;
     std::string_view statistic;
     char* partner = nullptr;
     if (!inName(line, m, kLength - 1) || !statisticAndItem(line, m, &statistic, &partner) ||
@@ -366,6 +405,7 @@ void Parse_MV_Mail_Size_Statistics(char* requestHandle) {
   for (char* m = Build::next(pMvStats, kMeasure, kPrefix); m != nullptr;
        m = Build::next(m + kLength, kMeasure, kPrefix)) {
     Line line = lineOf(m);
+    g_near = line.start;
     if (!inName(line, m, kLength - 1)) continue;
     char* third = findPeriod(m, -3);
     char* second = findPeriod(m, -2);
@@ -406,6 +446,7 @@ void Parse_MV_Mail_Domain_Statistics(char* requestHandle) {
   for (char* m = Build::next(pMvStats, kMeasure, kPrefix); m != nullptr;
        m = Build::next(m + kLength, kMeasure, kPrefix)) {
     Line line = lineOf(m);
+    g_near = line.start;
     if (!inName(line, m, kLength - 1)) continue;
     // The direction word must stand in the name before the measure.
     static constexpr const char* kWords[] = {".incoming.", ".outgoing."};
@@ -442,6 +483,7 @@ void Parse_MV_Mail_Incoming_Statistics(char* requestHandle) {
   for (char* m = Build::next(pMvStats, kMeasure, kPrefix); m != nullptr;
        m = Build::next(m + kLength, kMeasure, kPrefix)) {
     Line line = lineOf(m);
+    g_near = line.start;
     std::string_view statistic;
     char* origin = nullptr;
     if (!inName(line, m, kLength - 1) || !statisticAndItem(line, m, &statistic, &origin) ||
@@ -470,6 +512,7 @@ void Parse_MV_Mail_Outgoing_Statistics(char* requestHandle) {
   for (char* m = Build::next(pMvStats, kMeasure, kPrefix); m != nullptr;
        m = Build::next(m + kLength, kMeasure, kPrefix)) {
     Line line = lineOf(m);
+    g_near = line.start;
     std::string_view statistic;
     char* destination = nullptr;
     if (!inName(line, m, kLength - 1) || !statisticAndItem(line, m, &statistic, &destination) ||

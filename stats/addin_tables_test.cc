@@ -111,6 +111,16 @@ TEST_F(AddInTablesTest, WalkEndsOutsideTheAddInLinesAndMalformedLinesAreSafe) {
   EXPECT_EQ("3", rows[1][4]);
 }
 
+TEST_F(AddInTablesTest, DuplicateNameTakesItsFirstLine) {
+  InstallSnapshot(
+      "MVStats.Out.srv4/acme.Count\t1\n"
+      + std::string(40, 'x') + "\t0\n"
+      + "MVStats.Out.srv4/acme.Volume\t2\n"
+      "MVStats.Out.srv4/acme.Count\t3\n");
+  EXPECT_EQ((Rows{{"Velora1/Acme", "srv4/acme", "out", "1", "2"}}),
+            Build("MV_Mail_Outgoing_Statistics"));
+}
+
 TEST_F(AddInTablesTest, NoAddInSectionNoRows) {
   InstallSnapshot("Server.Users\t4\n");
   EXPECT_EQ(nullptr, pMvStats);

@@ -203,7 +203,7 @@ Rows OracleSingleRow(const char* groupName) {
   if (!any) return {};
   values[0] = server_name;
   Row row = ToRow(values.data(), table->columnCount);
-  if (strcmp(groupName, "Velora_Server64") == 0) row[15] = std::to_string(responsetime);
+  if (strcmp(groupName, "Velora_Server64") == 0) row[15] = std::to_string(responsetime.load());
   return {row};
 }
 

@@ -2,6 +2,7 @@
 #include "stats/keyword_file.h"
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -97,52 +98,56 @@ void removeBlanks(char* line) {
   *out = '\0';
 }
 
-// Parses one override line (blanks already removed, line end stripped) and
-// applies it.  `original` is the line as read, for the messages.
-void applyLine(char* line, const char* original) {
+// printf into a std::string.
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  va_list again;
+  va_copy(again, ap);
+  int n = std::vsnprintf(nullptr, 0, fmt, ap);
+  va_end(ap);
+  std::string out(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+  if (n > 0) std::vsnprintf(&out[0], out.size() + 1, fmt, again);
+  va_end(again);
+  return out;
+}
+
+// Parses one override line (blanks already removed, line end stripped) and,
+// when `apply` is set, applies it.  `original` is the line as read, for the
+// messages.  Returns the message that names the line's fault, or an empty
+// text for a good line.
+std::string applyLine(char* line, const char* original, bool apply) {
   char* open = std::strchr(line, '[');
-  if (open == nullptr) {
-    QVD_ALWAYS("qvdtbl.in scan error for table name with line: %s", original);
-    return;
-  }
+  if (open == nullptr) return format("qvdtbl.in scan error for table name with line: %s", original);
   *open = '\0';
   const char* groupName = line;
 
   char* column = open + 1;
   char* close = std::strchr(column, ']');
-  if (close == nullptr) {
-    QVD_ALWAYS("qvdtbl.in scan error for column name with line: %s", original);
-    return;
-  }
+  if (close == nullptr)
+    return format("qvdtbl.in scan error for column name with line: %s", original);
   *close = '\0';
 
   // The character after the column name's ']' is the index's '['.  A line
   // ending right there has no index at all.
-  if (close[1] == '\0') {
-    QVD_ALWAYS("qvdtbl.in scan error for column value with line: %s", original);
-    return;
-  }
+  if (close[1] == '\0')
+    return format("qvdtbl.in scan error for column value with line: %s", original);
   char* indexText = close + 2;
   char* indexEnd = std::strchr(indexText, ']');
-  if (indexEnd == nullptr) {
-    QVD_ALWAYS("qvdtbl.in scan error for column value with line: %s", original);
-    return;
-  }
+  if (indexEnd == nullptr)
+    return format("qvdtbl.in scan error for column value with line: %s", original);
   *indexEnd = '\0';
 
   errno = 0;
   char* digitsEnd = nullptr;
   long index = std::strtol(indexText, &digitsEnd, 10);
-  if (digitsEnd == indexText || index < 0 || errno == ERANGE) {
-    QVD_ALWAYS("qvdtbl.in column value conversion error: %s line:%s", indexText, original);
-    return;
-  }
+  if (digitsEnd == indexText || index < 0 || errno == ERANGE)
+    return format("qvdtbl.in column value conversion error: %s line:%s", indexText, original);
 
   char* quote = std::strchr(indexEnd + 1, '"');
-  if (quote == nullptr) {
-    QVD_ALWAYS("qvdtbl.in scan error for keyword name with line: %s", original);
-    return;
-  }
+  if (quote == nullptr)
+    return format("qvdtbl.in scan error for keyword name with line: %s", original);
   // The keyword ends after the first "\t" (which becomes a tab) or before the
   // closing quote, whichever comes first.
   char* keyword = quote + 1;
@@ -154,43 +159,46 @@ void applyLine(char* line, const char* original) {
   } else if (*end == '"') {
     *end = '\0';
   } else {
-    QVD_ALWAYS("qvdtbl.in scan error for keyword name with line: %s", original);
-    return;
+    return format("qvdtbl.in scan error for keyword name with line: %s", original);
   }
 
-  QVD_DETAIL("Processing - table:%s, column:%s, keyword:%s", groupName, indexText, keyword);
+  if (apply)
+    QVD_DETAIL("Processing - table:%s, column:%s, keyword:%s", groupName, indexText, keyword);
 
   const QvdTableDescriptor* table = findOverridable(groupName);
-  if (table == nullptr) {
-    QVD_ALWAYS("qvdtbl.in error using table name, not found: %s", groupName);
-    return;
-  }
+  if (table == nullptr) return format("qvdtbl.in error using table name, not found: %s", groupName);
   if (index >= table->columnCount) {
-    QVD_ALWAYS("qvdtbl.in column value out of range for table %s: %ld, the table has %d columns, line:%s",
-               groupName, index, table->columnCount, original);
-    return;
+    return format(
+        "qvdtbl.in column value out of range for table %s: %ld, the table has %d columns, line:%s",
+        groupName, index, table->columnCount, original);
   }
+  if (!apply) return std::string();
   char* copy = strdup(keyword);
-  if (copy == nullptr) {
-    QVD_ALWAYS("qvdtbl.in keyword not stored, out of memory: %s", original);
-    return;
-  }
+  if (copy == nullptr) return format("qvdtbl.in keyword not stored, out of memory: %s", original);
   char*& owned = keywordCopies()[&table->keywords[index]];
   std::free(owned);  // the slot's earlier copy, read by no one any more
   owned = copy;
   table->keywords[index] = copy;
+  return std::string();
 }
 
-// Reads `file` line by line and applies every override.
-void readOverrides(FILE* file) {
+// Reads `file` line by line; applies every override when `apply` is set,
+// tracing each bad line.  Returns what was read.
+OverrideFileReport readOverrides(FILE* file, bool apply) {
+  OverrideFileReport report;
   char line[kMaxLine + 2];  // the line, its line feed and the terminator
+  int number = 0;
   while (std::fgets(line, sizeof line, file) != nullptr) {
+    ++number;
     size_t length = std::strlen(line);
     bool complete = length > 0 && line[length - 1] == '\n';
     if (!complete && !std::feof(file)) {
       // Longer than a line may be: skip all of it rather than apply its
       // pieces as separate lines.
-      QVD_ALWAYS("qvdtbl.in line longer than %d characters skipped: %.40s...", kMaxLine, line);
+      std::string message =
+          format("qvdtbl.in line longer than %d characters skipped: %.40s...", kMaxLine, line);
+      if (apply) QVD_ALWAYS("%s", message.c_str());
+      report.problems.push_back({number, message});
       int c;
       while ((c = std::fgetc(file)) != EOF && c != '\n') {
       }
@@ -199,11 +207,18 @@ void readOverrides(FILE* file) {
     while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r')) line[--length] = '\0';
 
     if (std::strchr(line, '#') != nullptr) continue;
-    QVD_DETAIL("Processing - line:%s", line);
+    if (apply) QVD_DETAIL("Processing - line:%s", line);
     std::string original(line);
     removeBlanks(line);
-    applyLine(line, original.c_str());
+    std::string problem = applyLine(line, original.c_str(), apply);
+    if (problem.empty()) {
+      ++report.overrides;
+    } else {
+      if (apply) QVD_ALWAYS("%s", problem.c_str());
+      report.problems.push_back({number, problem});
+    }
   }
+  return report;
 }
 
 void writeTemplate(const std::string& path) {
@@ -225,7 +240,35 @@ void writeTemplate(const std::string& path) {
   QVD_DETAIL("exit procedure");
 }
 
+// Opens an override file for reading.  A file that exists but cannot be
+// read is reported with the system's reason (start-up then goes on as if it
+// were absent).
+FILE* openOverrideFile(const std::string& path) {
+  FILE* file = std::fopen(path.c_str(), "r");
+  if (file == nullptr && errno != ENOENT) {
+    QVD_ALWAYS(
+        "keyword override file %s cannot be read (%s); it is skipped. Make it readable "
+        "for the collector's user or remove it.",
+        path.c_str(), std::strerror(errno));
+  }
+  return file;
+}
+
 }  // namespace
+
+std::string describeOverrideReport(const std::string& path, const OverrideFileReport& report) {
+  std::string text = format("keyword override file %s applied: %d override%s taken", path.c_str(),
+                            report.overrides, report.overrides == 1 ? "" : "s");
+  if (report.problems.empty()) return text + ", no bad lines";
+  text += format(", %zu bad line%s skipped (line", report.problems.size(),
+                 report.problems.size() == 1 ? "" : "s");
+  text += report.problems.size() == 1 ? " " : "s ";
+  for (size_t i = 0; i < report.problems.size(); ++i)
+    text += (i == 0 ? "" : ", ") + std::to_string(report.problems[i].line);
+  return text + ")";
+}
+
+OverrideFileReport checkOverrideFile(FILE* file) { return readOverrides(file, false); }
 
 void writeTable(FILE* file, const char* groupName, const char* const* columns,
                 const char* const* keywords, int count) {
@@ -256,11 +299,16 @@ void loadTables() {
   QVD_ALWAYS("fileNameOut: %s", fileNameOut.c_str());
 
   // The host file wins: the instance file is read only when there is none.
-  FILE* in = std::fopen(fileNameInAll.c_str(), "r");
-  if (in == nullptr) in = std::fopen(fileNameIn.c_str(), "r");
+  std::string applied = fileNameInAll;
+  FILE* in = openOverrideFile(fileNameInAll);
+  if (in == nullptr) {
+    applied = fileNameIn;
+    in = openOverrideFile(fileNameIn);
+  }
   if (in != nullptr) {
-    readOverrides(in);
+    OverrideFileReport report = readOverrides(in, true);
     std::fclose(in);
+    QVD_ALWAYS("%s", describeOverrideReport(applied, report).c_str());
   } else {
     QVD_DETAIL("no keyword override file");
   }

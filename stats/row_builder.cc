@@ -57,7 +57,7 @@ void fillInterval(char** values, int count, int bytesColumn, int intervalColumn,
 void fillComputedColumns(const char* groupName, char** values, int count) {
   if (strcmp(groupName, "Velora_Server64") == 0) {
     if (count <= kServerResponseTime) return;
-    snprintf(g_responseTime, sizeof(g_responseTime), "%ld", responsetime);
+    snprintf(g_responseTime, sizeof(g_responseTime), "%ld", responsetime.load());
     values[kServerResponseTime] = g_responseTime;
     QVD_DETAIL("server response time %s", g_responseTime);
   } else if (strcmp(groupName, "Velora_NET_TCPIP64") == 0) {

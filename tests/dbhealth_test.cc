@@ -150,18 +150,6 @@ TEST(DbHealthE2E, ViewsWhiteSpaceRetriesAndExclusion) {
   EXPECT_NE(std::string::npos, run.simLog().find("exit handles_held=0 "));
 }
 
-TEST(DbHealthE2E, NoMaximumSizeIsZeroAndASecondRequestSeesTheSameRows) {
-  CheckRun run(R"({"databases": {"a.vdb": {"space": {"allocatedBytes": 2048, "freeBytes": 1024},
-      "quota": {"currentSize": 3, "maxSize": 4294967295}}}})",
-               "a.vdb");
-  run.session = runSession(*run.install, run.env,
-                           {"registration", "sleep 4", "request Velora_DB_Whitespace", "expect all",
-                            "request Velora_DB_Whitespace", "expect all"});
-  Row row{kServer, "a.vdb", "1", "33", "3", "0", "0", "0"};
-  EXPECT_EQ(Json::array({row}), run.rows("Velora_DB_Whitespace", 0)) << run.session.problems();
-  EXPECT_EQ(Json::array({row}), run.rows("Velora_DB_Whitespace", 1));
-}
-
 TEST(DbHealthE2E, InaccessibleIncludeAndExcludePathsAreReportedAndStartUpGoesOn) {
   CheckRun run(R"({"databases": {"mail/a.vdb": {}, "archive": {"directory": true}}})",
                " mail/* ;missing.vdb;;nodir; archive", "gone/*;mail");

@@ -86,17 +86,5 @@ TEST(GroupUpdatesE2E, AdditionsAndDeletionsAreReportedOnceAcrossRequests) {
   EXPECT_NE(std::string::npos, readFile(install.root() + "/sim.log").find("exit handles_held=0 "));
 }
 
-TEST(GroupUpdatesE2E, WithoutTheSwitchTheTableIsNotRegistered) {
-  Install install;
-  install.writeModel("server.json", model({"A"}));
-  auto env = install.env();
-  env["QVD_VELORA_GROUP_MONITOR"] = "OFF";
-  env["VAXEL_SIM_LOG"] = install.root() + "/sim.log";
-  Session session = runSession(install, env, {"registration"});
-  EXPECT_EQ(30, session.collectorStatus()) << session.problems();
-  for (const std::string& g : session.registeredGroups()) EXPECT_NE("Velora_Group_Updates", g);
-  EXPECT_EQ(std::string::npos, readFile(install.root() + "/sim.log").find("VxDirLookup"));
-}
-
 }  // namespace
 }  // namespace e2e

@@ -4,14 +4,17 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
+#include "tools/agentsim/bench_model.h"
 #include "tools/agentsim/runner.h"
 
 namespace agentsim {
@@ -90,6 +93,88 @@ std::string MemoryText(long start, long warm, const std::vector<long>& during, l
   text += " kB\n  at the end " + std::to_string(end) + " kB (" + (end >= warm ? "+" : "") +
           std::to_string(end - warm) + " kB since the warm-up)";
   return text;
+}
+
+// Counts the collector's availability checks by the replacements of its
+// status file (each check writes a new file and renames it into place).
+class CheckCounter {
+ public:
+  explicit CheckCounter(const Options& opts) {
+    std::string home = CollectorEnv(opts, "HALCYONHOME"), arch = CollectorEnv(opts, "QVD_BINARCH"),
+                instance = CollectorEnv(opts, "QVD_INSTANCE_NAME");
+    if (!home.empty() && !arch.empty() && !instance.empty())
+      path_ = home + "/" + arch + "/vd/bin/qvd_" + instance + "_status.out";
+    last_ = Stamp();
+  }
+  // Looks at the file again; counts a change.
+  void Poll() {
+    std::string now = Stamp();
+    if (now != last_) ++count_;
+    last_ = now;
+  }
+  long count() const { return path_.empty() ? -1 : count_; }
+
+ private:
+  std::string Stamp() const {
+    struct stat st;
+    if (path_.empty() || stat(path_.c_str(), &st) != 0) return "";
+    return std::to_string(st.st_ino) + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
+           std::to_string(st.st_mtim.tv_nsec);
+  }
+  std::string path_;
+  std::string last_;
+  long count_ = 0;
+};
+
+// Sends `count` requests for the event group, which the collector releases
+// without an answer, in chunks; after each chunk one answered request for
+// `marker` is awaited, so that the collector has taken the whole chunk
+// before its memory is read.  The requests carry ids of their own ("u1",
+// "u2", ...) and are not recorded as awaited.  Fills the readings (ten
+// during the run) and returns false when the collector stops answering.
+bool UnansweredRequests(Runner* runner, long count, const std::string& marker, double timeout, pid_t pid,
+                        nlohmann::json* figures, std::string* text) {
+  auto rss = [pid] { return pid > 0 ? ResidentKb(pid) : -1L; };
+  const long kChunk = 1000;
+  long sampleEvery = std::max(1L, count / 10);
+  long start = rss();
+  std::vector<long> during;
+  long nextSample = sampleEvery;
+  auto t0 = Clock::now();
+  for (long sent = 0; sent < count;) {
+    for (long chunkEnd = std::min(count, sent + kChunk); sent < chunkEnd; ++sent) {
+      std::string id = "u" + std::to_string(sent + 1);
+      if (!runner->SendLine(DataRequestLine(id, kEventGroup, std::nullopt, std::nullopt, {}))) return false;
+    }
+    runner->SendDataRequest(marker, true);
+    bool ok = runner->Pump(Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                              std::chrono::duration<double>(timeout)),
+                           [&] { return runner->session().AwaitedCount() == 0; });
+    if (!ok) return false;
+    if (sent >= nextSample) {
+      during.push_back(rss());
+      nextSample += sampleEvery;
+    }
+  }
+  double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+  long end = rss();
+  nlohmann::json readings = nlohmann::json::array();
+  for (long kb : during) readings.push_back(kb);
+  *figures = {{"count", count},
+              {"seconds", seconds},
+              {"rss_kb_start", KbOrNull(start)},
+              {"rss_kb_during", readings},
+              {"rss_kb_end", KbOrNull(end)}};
+  char took[32];
+  snprintf(took, sizeof took, "%.1f", seconds);
+  *text = "benchmark: " + std::to_string(count) + " requests for " + kEventGroup + " (released without an answer) in " +
+          took + " s\n";
+  if (start < 0) return *text += "  collector resident memory: unknown (collector not started by agentsim)", true;
+  *text += "  collector resident memory: " + std::to_string(start) + " kB before,";
+  for (long kb : during) *text += " " + std::to_string(kb);
+  *text += " kB during, " + std::to_string(end) + " kB after (" + (end >= start ? "+" : "") +
+           std::to_string(end - start) + " kB)";
+  return true;
 }
 
 }  // namespace
@@ -208,6 +293,7 @@ bool RunBenchmark(Runner* runner, const Options& opts, Reporter* reporter) {
   if (!awaitAll("the warm-up")) return fail();
   long rssWarm = rss();
   std::vector<long> rssDuring;
+  CheckCounter checks(opts);
 
   std::vector<double> sequential;
   std::vector<size_t> answerSizes;
@@ -221,6 +307,7 @@ bool RunBenchmark(Runner* runner, const Options& opts, Reporter* reporter) {
     std::string id = runner->SendDataRequest(group, true);
     if (!awaitAll("the one-after-another requests")) return fail();
     sequential.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+    checks.Poll();
     requestBytes += DataRequestLine(id, group, std::nullopt, std::nullopt, {}).size() + 1;
     answerBytes += Sum(answerSizes);
     if ((i + 1) % sampleEvery == 0 && pid > 0) rssDuring.push_back(rss());
@@ -241,15 +328,25 @@ bool RunBenchmark(Runner* runner, const Options& opts, Reporter* reporter) {
     }
     if (!awaitAll("the bursts")) return fail();
     bursts.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+    checks.Poll();
     shape.answerBytes = answerSizes;
     requestBytes += Sum(shape.requestBytes);
     answerBytes += Sum(shape.answerBytes);
     burstShapes.push_back(std::move(shape));
   }
   runner->RecordAnswerSizes(nullptr);
-  runner->SetQuiet(false);
   size_t burstReq = requestBytes / bursts.size(), burstAns = answerBytes / bursts.size();
   long rssEnd = rss();
+
+  nlohmann::json unansweredFigures;
+  std::string unansweredText;
+  if (opts.benchUnanswered > 0 &&
+      !UnansweredRequests(runner, opts.benchUnanswered, sequentialGroups.front(), opts.timeout, pid,
+                          &unansweredFigures, &unansweredText)) {
+    runner->ExpectFailed("benchmark: the collector stopped answering during the unanswered requests");
+    return fail();
+  }
+  runner->SetQuiet(false);
 
   std::vector<double> seqFloor, burstFloor;
   std::string error;
@@ -270,12 +367,26 @@ bool RunBenchmark(Runner* runner, const Options& opts, Reporter* reporter) {
       {"rss_kb_warm", KbOrNull(rssWarm)},
       {"rss_kb_during", during},
       {"rss_kb_after", KbOrNull(rssEnd)}};
-  std::string text = "benchmark: " + std::to_string(sequential.size()) + " requests one after another over " +
+  nlohmann::json slow = nlohmann::json::array();
+  std::string slowText;
+  for (const auto& [name, ms] : opts.benchSlowMembers) {
+    slow.push_back({{"name", name}, {"delay_ms", ms}});
+    slowText += (slowText.empty() ? "" : ", ") + name + " (" + std::to_string(ms) + " ms)";
+  }
+  figures["slow_members"] = slow;
+  figures["availability_checks"] = checks.count() >= 0 ? nlohmann::json(checks.count()) : nlohmann::json(nullptr);
+  std::string checkText =
+      "availability checks completed during the measured requests: " +
+      (checks.count() >= 0 ? std::to_string(checks.count()) : std::string("unknown (no status file name)")) + "\n";
+  if (!slowText.empty()) checkText = "slow cluster members: " + slowText + "\n" + checkText;
+  if (opts.benchUnanswered > 0) figures["unanswered"] = unansweredFigures;
+  std::string text = checkText + "benchmark: " + std::to_string(sequential.size()) + " requests one after another over " +
                      std::to_string(sequentialGroups.size()) + " cached groups\n" +
                      FiguresText("round trip", figures["sequential"]) + "benchmark: " +
                      std::to_string(bursts.size()) + " bursts of " + std::to_string(burstGroups.size()) +
                      " requests (every registered group)\n" + FiguresText("burst complete", figures["burst"]) +
-                     MemoryText(rssStart, rssWarm, rssDuring, rssEnd);
+                     MemoryText(rssStart, rssWarm, rssDuring, rssEnd) +
+                     (unansweredText.empty() ? "" : "\n" + unansweredText);
   reporter->Bench(figures, text);
   return true;
 }

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <string>
 
+#include "tools/agentsim/bench_model.h"
 #include "tools/agentsim/columns.h"
 #include "tools/agentsim/options.h"
 #include "tools/agentsim/report.h"
@@ -20,6 +21,14 @@ int main(int argc, char** argv) {
   }
   agentsim::ColumnCatalogue columns;
   if (!opts.columnsFile.empty() && !columns.LoadOverrides(opts.columnsFile, &error)) {
+    fprintf(stderr, "agentsim: %s\n", error.c_str());
+    return agentsim::kExitUsage;
+  }
+  // Slow cluster members for a benchmark live in a model of the run's own.
+  agentsim::BenchModel benchModel;
+  if (opts.bench && !opts.benchSlowMembers.empty() &&
+      (opts.command.empty() || !benchModel.Prepare(&opts, &error))) {
+    if (opts.command.empty()) error = "--bench-slow-member needs the collector's command after --";
     fprintf(stderr, "agentsim: %s\n", error.c_str());
     return agentsim::kExitUsage;
   }

@@ -57,7 +57,8 @@ const char* UsageText() {
          "  --script FILE  -e|--do LINE  --request GROUP  --task COMMAND\n"
          "  --end shutdown|close|wait|kill  --wait-exit SEC  --timeout SEC  --columns FILE\n"
          "  --format table|raw|json  --show-sent  --output FILE\n"
-         "  --bench  --bench-requests N  --bench-bursts N  --bench-group GROUP\n"
+         "  --bench  --bench-requests N  --bench-bursts N  --bench-group GROUP  --bench-unanswered N\n"
+         "  --bench-slow-member NAME=MS\n"
          "See tools/agentsim/README.md for the script language and the output formats.\n";
 }
 
@@ -97,7 +98,7 @@ bool ParseOptions(int argc, const char* const* argv, Options* opts, std::string*
           "--port", "--port-file", "--env", "--env-file", "--unset", "--collector-output",
           "--accept-timeout", "--expect-status", "--script", "-e", "--do", "--request", "--task", "--end",
           "--wait-exit", "--timeout", "--columns", "--format", "--output", "--bench-requests",
-          "--bench-bursts", "--bench-group"};
+          "--bench-bursts", "--bench-group", "--bench-unanswered", "--bench-slow-member"};
       bool valued = false;
       for (const char* k : kValued) valued = valued || arg == k;
       if (!valued) {
@@ -172,8 +173,15 @@ bool ParseOptions(int argc, const char* const* argv, Options* opts, std::string*
       if (!ToLong(value, 1, 100000000, &opts->benchRequests)) return *error = "bad count " + value, false;
     } else if (arg == "--bench-bursts") {
       if (!ToLong(value, 1, 1000000, &opts->benchBursts)) return *error = "bad count " + value, false;
+    } else if (arg == "--bench-unanswered") {
+      if (!ToLong(value, 0, 100000000, &opts->benchUnanswered)) return *error = "bad count " + value, false;
     } else if (arg == "--bench-group") {
       opts->benchGroups.push_back(value);
+    } else if (arg == "--bench-slow-member") {
+      size_t e = value.rfind('=');
+      if (e == std::string::npos || e == 0 || !ToLong(value.substr(e + 1), 0, 600000, &n))
+        return *error = "--bench-slow-member needs NAME=MS (0..600000), got " + value, false;
+      opts->benchSlowMembers.emplace_back(value.substr(0, e), n);
     } else {
       *error = "unknown option " + arg;
       return false;

@@ -37,6 +37,9 @@ struct Options {
   long benchRequests = 10000;
   long benchBursts = 100;
   std::vector<std::string> benchGroups;
+  // --bench-slow-member NAME=MS: cluster members whose ping takes MS ms.
+  std::vector<std::pair<std::string, long>> benchSlowMembers;
+  long benchUnanswered = 0;  // requests that get no answer (MV_Server), after the bursts
   std::vector<std::string> command;  // after "--"
   bool help = false;
 };

@@ -22,7 +22,7 @@ namespace agentsim {
 namespace {
 
 bool SendsSomething(const ScriptCommand& c) {
-  static const char* const kSending[] = {"request", "task", "start", "stop", "shutdown", "raw", "raw-part", "close"};
+  static const char* const kSending[] = {"request", "task", "start", "stop", "shutdown", "raw", "raw-part", "burst", "close"};
   for (const char* v : kSending)
     if (c.verb == v) return true;
   return false;
@@ -289,6 +289,14 @@ bool Runner::RunCommand(const ScriptCommand& c) {
       reporter_->Sent(v, "", group, line);
     }
     SendLine(line, v == "raw-part");
+    return true;
+  }
+  if (v == "burst") {
+    // Every line in one write, so that the collector reads them together.
+    std::string text;
+    for (const std::string& line : c.words) text += line + "\n";
+    NoteRawRequests(text);
+    SendLine(text, true);
     return true;
   }
   if (v == "close") {

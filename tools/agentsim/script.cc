@@ -24,6 +24,7 @@ const VerbRule* FindRule(const std::string& verb) {
       {"stop", 1, 1, {"rsid", "shutting-down", "subnode", "info"}},
       {"shutdown", 0, 0, {"subnode"}},
       {"close", 0, 0, {}},
+      {"burst", 1, 1000, {}},
       {"registration", 0, 1, {}},
       {"sleep", 1, 1, {}},
       {"expect", 1, 2, {}},

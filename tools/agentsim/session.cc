@@ -1,6 +1,7 @@
 #include "tools/agentsim/session.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace agentsim {
 
@@ -21,6 +22,39 @@ bool AttrIn(const std::string& text, size_t start, const std::string& name, std:
   return true;
 }
 
+// Decodes the predefined entities and numeric character references of an
+// attribute value, as the collector's parser does; anything else is kept
+// as written.
+std::string DecodeEntities(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    size_t semi = text[i] == '&' ? text.find(';', i) : std::string::npos;
+    if (semi == std::string::npos || semi - i > 12) {
+      out += text[i];
+      continue;
+    }
+    std::string ent = text.substr(i + 1, semi - i - 1);
+    static const std::pair<const char*, char> kNamed[] = {
+        {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}};
+    bool done = false;
+    for (const auto& n : kNamed)
+      if (ent == n.first) out += n.second, done = true;
+    if (!done && ent.size() > 1 && ent[0] == '#') {
+      bool hex = ent[1] == 'x' || ent[1] == 'X';
+      std::string digits = ent.substr(hex ? 2 : 1);
+      char* end = nullptr;
+      unsigned long cp = std::strtoul(digits.c_str(), &end, hex ? 16 : 10);
+      if (!digits.empty() && *end == '\0' && cp > 0 && cp < 0x80) out += static_cast<char>(cp), done = true;
+    }
+    if (!done) {
+      out += text[i];
+      continue;
+    }
+    i = semi;
+  }
+  return out;
+}
+
 }  // namespace
 
 bool ScanRequest(const std::string& message, ScannedRequest* out) {
@@ -28,12 +62,14 @@ bool ScanRequest(const std::string& message, ScannedRequest* out) {
   size_t data = message.find("<dataRequest");
   if (data != std::string::npos) {
     if (!AttrIn(message, data, "id", &out->id)) return false;
+    out->id = DecodeEntities(out->id);
     size_t ag = message.rfind("<attrGroup");
-    if (ag != std::string::npos) AttrIn(message, ag, "name", &out->group);
+    if (ag != std::string::npos && AttrIn(message, ag, "name", &out->group)) out->group = DecodeEntities(out->group);
     return true;
   }
   size_t task = message.find("<taskRequest");
   if (task == std::string::npos || !AttrIn(message, task, "id", &out->id)) return false;
+  out->id = DecodeEntities(out->id);
   out->task = true;
   return true;
 }
@@ -132,14 +168,21 @@ void Session::CheckAnswer(Verdict* v, Clock::time_point now) {
     CheckRows(msg, v);
     return;
   }
-  Pending p = it->second.front();
+  // Requests that get no answer (MV_Server, unregistered groups) are
+  // released by the collector without one: an answer for their id belongs
+  // to a later request that reused it.
+  std::deque<Pending>& queue = it->second;
+  size_t first = 0;
+  while (first < queue.size() && !queue[first].task && !queue[first].expectAnswer) ++first;
+  if (first == queue.size()) first = 0;  // judged below as the answer it is
+  Pending p = queue[first];
   if (p.task != isTask) {
     v->violations.push_back(std::string(what) + " for id " + msg.id + ", which is a " +
                             (p.task ? "task request" : "data request"));
     CheckRows(msg, v);
     return;
   }
-  it->second.pop_front();
+  queue.erase(queue.begin(), queue.begin() + static_cast<long>(first) + 1);
   if (it->second.empty()) pending_.erase(it);
   answered_.insert(msg.id);
   v->matched = true;
@@ -151,6 +194,9 @@ void Session::CheckAnswer(Verdict* v, Clock::time_point now) {
     else if (registered_ && !IsRegistered(p.group))
       v->violations.push_back(std::string(what) + " for id " + msg.id + ": group " + p.group +
                               " was not registered, the request should have been dropped");
+    else if (!p.expectAnswer)
+      v->violations.push_back(std::string(what) + " for id " + msg.id + ": requests for " + p.group +
+                              " get no answer");
     CheckRows(msg, v);
   }
 }

@@ -47,7 +47,8 @@ struct ScannedRequest {
 };
 
 // Looks for a data or task request with an id in one agent message.
-// Attribute values are taken as written (entities are not decoded).
+// The id and group are decoded as the collector decodes them (predefined
+// entities and character references below 128).
 bool ScanRequest(const std::string& message, ScannedRequest* out);
 
 class Session {

@@ -96,6 +96,14 @@ TEST_F(SessionTest, RequestsForUnregisteredAndEventGroupsAreNotAwaitedAndMustNot
   s.NoteDataRequest("3", "G", Clock::now());
   EXPECT_EQ(s.AwaitedIds(), (std::vector<std::string>{"3"}));
   EXPECT_TRUE(Mentions(Feed(&s, Data("1", "Nope")), "was not registered"));
+  EXPECT_TRUE(Mentions(Feed(&s, Data("2", "MV_Server")), "requests for MV_Server get no answer"));
+
+  // An id of a request that got no answer may be reused: the answer
+  // belongs to the request that reused it.
+  s.NoteDataRequest("4", "MV_Server", Clock::now());
+  s.NoteDataRequest("4", "G", Clock::now());
+  EXPECT_TRUE(Feed(&s, Data("4", "G")).empty());
+  EXPECT_EQ(s.AwaitedIds(), (std::vector<std::string>{"3"}));
 }
 
 TEST_F(SessionTest, RowsMustHaveTheGroupsColumnCount) {
@@ -154,6 +162,8 @@ TEST(ScanRequest, FindsRequestsInRawLinesAsTheCollectorWouldDecodeThem) {
   EXPECT_EQ(r.id, "5");
   ASSERT_TRUE(ScanRequest("<taskRequest id=\"4\"><task command=\"c\"/></taskRequest>", &r));
   EXPECT_TRUE(r.task);
+  ASSERT_TRUE(ScanRequest("<dataRequest id=\"x&#10;y&quot;&lt;&amp;z&#x41;&bogus;\"><attrGroup name=\"G\"/></dataRequest>", &r));
+  EXPECT_EQ(r.id, "x\ny\"<&zA&bogus;");  // decoded as the collector decodes it
   EXPECT_FALSE(ScanRequest("<dataRequest><attrGroup name=\"G\"/></dataRequest>", &r));
   EXPECT_FALSE(ScanRequest("<shutdown/>", &r));
 }

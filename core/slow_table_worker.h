@@ -1,0 +1,68 @@
+// Slow tables answered beside the dispatch loop.
+//
+// Some answers take long to build: the replication analysis reads the
+// server's event log, the group monitor looks up the directory.  The
+// dispatch loop hands each request of such a table to a worker of that
+// table, which builds the rows, sends the answer and releases the request,
+// while the loop goes on answering every other table.  So no request waits
+// behind the slow work of another table.
+//
+// Each slow table has one worker thread with a first-in-first-out queue:
+// the requests of one table are answered one after another in the order the
+// loop dispatched them, so the table's own state (for instance where the
+// next replication analysis starts) is touched by one thread only and moves
+// on exactly as it would on the dispatch thread.
+//
+// Freshness follows the statistics snapshot as on the dispatch thread: a
+// table answered "once per snapshot" gets rows for the first request that
+// its builder answers with rows after a new snapshot was taken, and no rows
+// for later requests of the same snapshot.  The loop passes the number of
+// the snapshot each request was dispatched under; the worker, which answers
+// the table's requests in order, keeps the number its rows were last built
+// for.  A builder run by a worker never writes the table's value array (the
+// loop owns it); it keeps its row in buffers of its own.
+//
+// A worker starts with its table's first request: its thread, then the
+// thread's server runtime (core/thread_runtime.h).  When either cannot be
+// started, the table has no worker and the dispatch loop answers its
+// requests itself, as it would without workers.
+//
+// Shutdown: stopSlowTableWorkers() lets the answer at hand finish (a long
+// builder may ask slowTableWorkersStopping() and end early), releases the
+// requests still queued without answering them (as the request table's are
+// at shutdown), ends each worker's runtime and joins its thread.
+//
+// Thread-safety: slowTableWorkerReady, handToSlowTableWorker and
+// stopSlowTableWorkers are called from the dispatch thread;
+// slowTableWorkersStopping from any thread.
+#ifndef QVD_CORE_SLOW_TABLE_WORKER_H_
+#define QVD_CORE_SLOW_TABLE_WORKER_H_
+
+#include "agentlink/cp_client.h"
+
+// Adds the rows of data request `id` with cp_SetAttributeValues; the worker
+// sends the answer afterwards.  Returns true when it added at least one row.
+using SlowTableBuilder = bool (*)(const char* id);
+
+// True when `group` (a text that lives for the whole run) has a worker,
+// which is started, with its runtime, at the group's first call; false
+// when it has none: the group's requests are then the caller's to answer.
+bool slowTableWorkerReady(const char* group);
+
+// Hands data request `request` of `group` to the group's worker.  With
+// `everyRequest` every request gets rows from build(id); otherwise only
+// while the table has no rows for `snapshot` yet (the number of the
+// statistics snapshot the loop dispatched the request under).  Returns true
+// when the worker took the request: from then on it answers and releases
+// it.  Returns false, the request still the caller's, when the group has no
+// worker or the workers are stopping.
+bool handToSlowTableWorker(const char* group, SlowTableBuilder build, bool everyRequest,
+                           long snapshot, CpRequest* request);
+
+// True once stopSlowTableWorkers has begun.
+bool slowTableWorkersStopping();
+
+// Stops every worker (see above).  Harmless when none started.
+void stopSlowTableWorkers();
+
+#endif  // QVD_CORE_SLOW_TABLE_WORKER_H_
