@@ -42,3 +42,41 @@ function(qvd_module target)
     qvd_add_test(NAME ${folder}_${stem} SOURCES ${t} ${testutils} LIBS ${target} ${M_TEST_DEPS})
   endforeach()
 endfunction()
+
+# qvd_fuzz_target(<name> LIBS <targets...>)
+# A fuzz entry of the current folder: fuzz/<name>_fuzz.cc defines
+# LLVMFuzzerTestOneInput (and may define LLVMFuzzerInitialize); its seed
+# corpus is the folder fuzz/<name>_corpus/.  Every build gets the test
+# executable <folder>_<name>_fuzz_replay, which feeds the corpus and
+# deterministic mutations of it through the entry (cmake/fuzz_replay_main.cc).
+# With -DQVD_FUZZ=ON under clang the libFuzzer executable <folder>_<name>_fuzz
+# is built as well; scripts/fuzz.sh finds it in fuzz_targets.txt.
+function(qvd_fuzz_target name)
+  cmake_parse_arguments(F "" "" "LIBS" ${ARGN})
+  get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
+  set(entry ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/${name}_fuzz.cc)
+  set(corpus ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/${name}_corpus)
+  set(replay ${folder}_${name}_fuzz_replay)
+  add_executable(${replay} ${entry} ${PROJECT_SOURCE_DIR}/cmake/fuzz_replay_main.cc)
+  target_compile_definitions(${replay} PRIVATE QVD_FUZZ_CORPUS="${corpus}"
+    QVD_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}" QVD_TEST_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
+  target_link_libraries(${replay} PRIVATE ${F_LIBS} GTest::gtest Threads::Threads)
+  gtest_discover_tests(${replay} TEST_PREFIX "${replay}." DISCOVERY_TIMEOUT 60)
+  if(QVD_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    set(fuzzer ${folder}_${name}_fuzz)
+    add_executable(${fuzzer} ${entry})
+    target_compile_definitions(${fuzzer} PRIVATE
+      QVD_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}" QVD_TEST_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
+    target_link_options(${fuzzer} PRIVATE -fsanitize=fuzzer)
+    target_link_libraries(${fuzzer} PRIVATE ${F_LIBS} Threads::Threads)
+    set_property(GLOBAL APPEND PROPERTY QVD_FUZZ_TARGETS "${fuzzer} ${corpus}")
+  endif()
+endfunction()
+
+# Writes fuzz_targets.txt into the build folder: one "<executable> <corpus>"
+# a line.  Called once, after every folder is added.
+function(qvd_write_fuzz_list)
+  get_property(targets GLOBAL PROPERTY QVD_FUZZ_TARGETS)
+  list(JOIN targets "\n" text)
+  file(WRITE ${CMAKE_BINARY_DIR}/fuzz_targets.txt "${text}\n")
+endfunction()

@@ -37,9 +37,11 @@ LineRead readLine(FILE* file, std::string* line) {
   return line->size() >= kLineSize ? LineRead::kTooLong : LineRead::kLine;
 }
 
+// A carriage return counts too: the one of a CR LF line end is gone
+// already, and one inside the line would end up inside a view name.
 bool hasControlBytes(const std::string& line) {
   for (unsigned char c : line)
-    if ((c < 0x20 && c != '\t' && c != '\r') || c == 0x7F) return true;
+    if ((c < 0x20 && c != '\t') || c == 0x7F) return true;
   return false;
 }
 

@@ -120,8 +120,19 @@ void judgeMiss(Analysis& a, const replschedule* schedule, const VxTimeDate& slot
   addResult(a, &miss, "**MISS**");
 }
 
+// The end of a logged replication, from which a repeated range schedules
+// its next slot.  An end that is no time, or that comes before the start,
+// counts as the start: the next slot never steps back before the record
+// (from an unreadable end the walk to the period's end would start at the
+// zero time and take millions of steps).
 VxTimeDate endOf(const replResult* record, const _ServerInfoBlock* serverInfo) {
-  return GetDateFromString(record->EndTime, serverInfo);
+  VxTimeDate end;
+  if (!ReadDateFromString(record->EndTime, serverInfo, &end) || compare(end, record->startTD) == -1) {
+    QVD_DETAIL("End |%s| of the replication with %s at |%s| is not after its start; its start is used",
+               record->EndTime, record->repl_svrName, record->StartTime);
+    return record->startTD;
+  }
+  return end;
 }
 
 bool addMinutes(VxTimeDate* t, int minutes) { return QVD_VxTimeAdjust(t, 0, minutes, 0, 0, 0, 0) == 0; }

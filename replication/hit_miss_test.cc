@@ -2,6 +2,9 @@
 // schedule shape, its windows, weekdays, the start date and manual runs.
 #include "replication/hit_miss.h"
 
+#include <cstring>
+#include <string>
+
 #include "framework/trace_capture.h"
 #include "replication/repl_testutil.h"
 
@@ -119,6 +122,28 @@ TEST_F(HitMissTest, UnreadableSchedulesAreSkippedWithATraceLine) {
   EXPECT_TRUE(TraceCaptureHas(lines, "Interval -5 of the connection to srv3/acme is negative; connection skipped"));
   EXPECT_TRUE(TraceCaptureHas(lines, "Schedule |08:00 AM;lunch| of the connection to srv4/acme cannot be read; connection skipped"));
   TraceCaptureStart("none");
+}
+
+
+// A logged end that is no time (or lies before the start) must not send the
+// next slot of a repeated range back to the zero time: the analysis would
+// then walk millions of slots.  The start stands in for such an end.
+TEST_F(HitMissTest, RepeatedRangeTakesAnUnreadableOrEarlyEndAsTheStart) {
+  AddSchedule("srv2/acme", "08:00 AM - 11:00 AM", "7", 60);
+  AddRaw("srv2/acme", "12/05/2026 08:00:30 AM", "12/05/2026 08:05:00 AM");
+  for (const char* end : {"not a time", "12/05/2026 07:00:00 AM"}) {
+    replResult r = {};
+    strcpy(r.svrName, "srv1/acme");
+    strcpy(r.InitiatedBy, "srv1/acme");
+    strcpy(r.repl_svrName, "srv2/acme");
+    strcpy(r.StartTime, std::string(end) == "not a time" ? "12/05/2026 09:10:00 AM" : "12/05/2026 10:15:00 AM");
+    strcpy(r.EndTime, end);
+    raw_ = add_replResult_list(raw_, &r, &info_);
+    ASSERT_NE(raw_, nullptr);
+  }
+  EXPECT_EQ(Judge("12/05/2026 12:00:00 AM"),
+            (Rows{"srv2/acme 12/05/2026 08:00:30 AM 1", "srv2/acme 12/05/2026 09:10:00 AM 1",
+                  "srv2/acme 12/05/2026 10:15:00 AM 1"}));
 }
 
 }  // namespace

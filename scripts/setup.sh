@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, when any is missing, and
-# configures and builds the project in ./build (or the preset given as $1).
+# configures and builds the project in ./build (or the preset given as $1;
+# with "--configure-only" as $2 it stops after configuring).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,4 +20,5 @@ fi
 
 preset="${1:-default}"
 cmake --preset "$preset" >/dev/null
+[ "${2:-}" = "--configure-only" ] && exit 0
 cmake --build --preset "$preset" -j "$(nproc)"

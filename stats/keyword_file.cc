@@ -5,8 +5,8 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
-#include <vector>
 
 #include "core/globals.h"
 #include "framework/trace.h"
@@ -74,11 +74,13 @@ const char* const kHeader[] = {
     kRule,
 };
 
-// Owner of every keyword copy an override installs.  Never destroyed: the
-// copies must outlive every reader, including threads still running while
-// the process exits.
-std::vector<char*>& keywordCopies() {
-  static std::vector<char*>* copies = new std::vector<char*>();
+// Owner of the keyword copies the overrides installed, one per keyword
+// slot: a later override of the same slot frees the copy it replaces, so a
+// file that repeats a line does not make memory grow with it.  Never
+// destroyed: the copies must outlive every reader, including threads still
+// running while the process exits.
+std::map<const char**, char*>& keywordCopies() {
+  static auto* copies = new std::map<const char**, char*>();
   return *copies;
 }
 
@@ -173,7 +175,9 @@ std::string applyLine(char* line, const char* original, bool apply) {
   if (!apply) return std::string();
   char* copy = strdup(keyword);
   if (copy == nullptr) return format("qvdtbl.in keyword not stored, out of memory: %s", original);
-  keywordCopies().push_back(copy);
+  char*& owned = keywordCopies()[&table->keywords[index]];
+  std::free(owned);  // the slot's earlier copy, read by no one any more
+  owned = copy;
   table->keywords[index] = copy;
   return std::string();
 }

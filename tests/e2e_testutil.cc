@@ -144,7 +144,7 @@ std::string Session::problems() const {
 
 Session runSession(const Install& install, const std::map<std::string, std::string>& env,
                    const std::vector<std::string>& script, const std::string& end,
-                   const std::vector<std::string>& extraArgs) {
+                   const std::vector<std::string>& extraArgs, const std::string& collector) {
   // Tests may run sessions from several threads at once.
   static std::atomic<int> counter{0};
   std::string stem = install.root() + "/session" + std::to_string(++counter);
@@ -173,7 +173,7 @@ Session runSession(const Install& install, const std::map<std::string, std::stri
     }
   for (const std::string& a : extraArgs) args.push_back(a);
   args.push_back("--");
-  args.push_back(bin + "/qvdclient");
+  args.push_back(collector.empty() ? bin + "/qvdclient" : collector);
 
   unlink(install.traceFile().c_str());
   Session session;

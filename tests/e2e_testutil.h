@@ -73,10 +73,11 @@ struct Session {
 
 // Runs agentsim with `script` (one script line per element) and the end
 // action `end`, starting qvdclient with `env`.  Extra agentsim options go
-// in `extraArgs`.  Never throws; failures show in the returned session.
+// in `extraArgs`; `collector` names another qvdclient binary than the
+// build's.  Never throws; failures show in the returned session.
 Session runSession(const Install& install, const std::map<std::string, std::string>& env,
                    const std::vector<std::string>& script, const std::string& end = "shutdown",
-                   const std::vector<std::string>& extraArgs = {});
+                   const std::vector<std::string>& extraArgs = {}, const std::string& collector = "");
 
 // Reads a whole file; empty when it cannot be read.
 std::string readFile(const std::string& path);

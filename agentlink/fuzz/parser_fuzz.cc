@@ -1,7 +1,7 @@
 // Fuzz entry: arbitrary bytes through the agent link's XML parser and the
 // request decoder, the way the client sees an incoming message.  Built as a
 // libFuzzer target with -DQVD_FUZZ=ON under clang; always replayed over the
-// seed corpus by agentlink/parser_fuzz_replay_test.cc.
+// seed corpus parser_corpus/ by the test agentlink_parser_fuzz_replay.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>

@@ -1,0 +1,92 @@
+// The installed collector: `cmake --install` of this build into a throw-away
+// install home lays out what an administrator copies into the agent's
+// install tree, and the collector started from there serves the agent
+// against the simulated server, finding the server library through
+// LD_LIBRARY_PATH as on a real host.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "e2e_testutil.h"
+
+namespace e2e {
+namespace {
+
+// Every file under `dir`, as paths relative to it, sorted.
+std::vector<std::string> FilesUnder(const std::string& dir) {
+  std::vector<std::string> files;
+  std::string command = "cd '" + dir + "' && find . -type f | sort";
+  if (FILE* p = popen(command.c_str(), "r")) {
+    char line[4096];
+    while (std::fgets(line, sizeof line, p) != nullptr) {
+      std::string name(line);
+      if (!name.empty() && name.back() == '\n') name.pop_back();
+      files.push_back(name.substr(2));
+    }
+    pclose(p);
+  }
+  return files;
+}
+
+// Installs the build into `prefix`; true when cmake succeeded.
+bool InstallInto(const std::string& prefix) {
+  std::string command = std::string("'") + QVD_CMAKE_COMMAND + "' --install '" + QVD_BUILD_DIR + "' --prefix '" +
+                        prefix + "' >'" + prefix + "/../install.log' 2>&1";
+  return std::system(command.c_str()) == 0;
+}
+
+TEST(Install, LaysOutTheCollectorAndItsGuideAndNothingOfTheStandIns) {
+  Install install;
+  std::string prefix = install.root() + "/prefix";
+  ASSERT_EQ(0, mkdir(prefix.c_str(), 0755));
+  ASSERT_TRUE(InstallInto(prefix)) << readFile(install.root() + "/install.log");
+
+  const std::string arch = QVD_BINARCH;
+  EXPECT_EQ((std::vector<std::string>{arch + "/vd/bin/qvdclient", arch + "/vd/doc/qvdclient/collector.md",
+                                      arch + "/vd/doc/qvdclient/keyword-overrides.md"}),
+            FilesUnder(prefix));
+  EXPECT_EQ(0, access((prefix + "/" + arch + "/vd/bin/qvdclient").c_str(), X_OK));
+  EXPECT_EQ(readFile(std::string(QVD_TEST_SOURCE_DIR) + "/docs/collector.md"),
+            readFile(prefix + "/" + arch + "/vd/doc/qvdclient/collector.md"));
+}
+
+TEST(Install, InstalledCollectorServesTheAgentWithTheServerLibraryOnTheLibraryPath) {
+  Install install;
+  // Installed into the install home itself, beside the lock file, as an
+  // administrator would.
+  ASSERT_TRUE(InstallInto(install.home())) << readFile(install.root() + "/install.log");
+  const std::string collector = install.home() + "/" + QVD_BINARCH + "/vd/bin/qvdclient";
+  install.writeModel("stats.txt", readFile(std::string(QVD_TEST_SOURCE_DIR) + "/examples/server/stats.txt"));
+
+  // Without the server library on the library path the system refuses to
+  // start it: nothing of the build is baked into the installed binary.
+  Session missing = runSession(install, install.env(), {}, "wait", {"--wait-exit", "20"}, collector);
+  EXPECT_EQ(127, missing.collectorStatus()) << missing.problems();
+  EXPECT_TRUE(missing.ofType("connected").empty());
+
+  auto env = install.env();
+  env["LD_LIBRARY_PATH"] = QVD_TEST_BIN_DIR;  // where this build's libvaxel.so is
+  Session s = runSession(install, env, {"registration", "request Velora_Server Velora_Tasks", "expect all"},
+                         "shutdown", {}, collector);
+  ASSERT_EQ(0, s.agentsimStatus) << s.problems();
+  EXPECT_EQ(30, s.collectorStatus());
+  std::vector<std::string> groups = s.registeredGroups();
+  EXPECT_NE(groups.end(), std::find(groups.begin(), groups.end(), "Velora_Server"));
+  auto server = s.answers("Velora_Server");
+  ASSERT_EQ(1u, server.size());
+  ASSERT_EQ(1u, server[0]["rows"].size());
+  EXPECT_EQ("CN=srv1/O=acme", server[0]["rows"][0][0]);
+  auto tasks = s.answers("Velora_Tasks");
+  ASSERT_EQ(1u, tasks.size());
+  EXPECT_GE(tasks[0]["rows"].size(), 3u);
+  EXPECT_FALSE(readFile(install.statusFile()).empty());
+}
+
+}  // namespace
+}  // namespace e2e
