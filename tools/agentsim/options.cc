@@ -58,7 +58,7 @@ const char* UsageText() {
          "  --end shutdown|close|wait|kill  --wait-exit SEC  --timeout SEC  --columns FILE\n"
          "  --format table|raw|json  --show-sent  --output FILE\n"
          "  --bench  --bench-requests N  --bench-bursts N  --bench-group GROUP  --bench-unanswered N\n"
-         "  --bench-slow-member NAME=MS\n"
+         "  --bench-slow-member NAME=MS  --bench-replication-log N\n"
          "See tools/agentsim/README.md for the script language and the output formats.\n";
 }
 
@@ -98,7 +98,8 @@ bool ParseOptions(int argc, const char* const* argv, Options* opts, std::string*
           "--port", "--port-file", "--env", "--env-file", "--unset", "--collector-output",
           "--accept-timeout", "--expect-status", "--script", "-e", "--do", "--request", "--task", "--end",
           "--wait-exit", "--timeout", "--columns", "--format", "--output", "--bench-requests",
-          "--bench-bursts", "--bench-group", "--bench-unanswered", "--bench-slow-member"};
+          "--bench-bursts", "--bench-group", "--bench-unanswered", "--bench-slow-member",
+          "--bench-replication-log"};
       bool valued = false;
       for (const char* k : kValued) valued = valued || arg == k;
       if (!valued) {
@@ -175,6 +176,8 @@ bool ParseOptions(int argc, const char* const* argv, Options* opts, std::string*
       if (!ToLong(value, 1, 1000000, &opts->benchBursts)) return *error = "bad count " + value, false;
     } else if (arg == "--bench-unanswered") {
       if (!ToLong(value, 0, 100000000, &opts->benchUnanswered)) return *error = "bad count " + value, false;
+    } else if (arg == "--bench-replication-log") {
+      if (!ToLong(value, 0, 10000000, &opts->benchReplicationLog)) return *error = "bad count " + value, false;
     } else if (arg == "--bench-group") {
       opts->benchGroups.push_back(value);
     } else if (arg == "--bench-slow-member") {

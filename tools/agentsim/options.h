@@ -40,6 +40,9 @@ struct Options {
   // --bench-slow-member NAME=MS: cluster members whose ping takes MS ms.
   std::vector<std::pair<std::string, long>> benchSlowMembers;
   long benchUnanswered = 0;  // requests that get no answer (MV_Server), after the bursts
+  // --bench-replication-log N: a replication log of N documents in the model,
+  // and Velora_Replication requests kept going during the measured requests.
+  long benchReplicationLog = 0;
   std::vector<std::string> command;  // after "--"
   bool help = false;
 };
