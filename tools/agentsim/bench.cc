@@ -7,11 +7,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <map>
 #include <thread>
 
 #include "tools/agentsim/bench_model.h"
@@ -179,6 +183,52 @@ bool UnansweredRequests(Runner* runner, long count, const std::string& marker, d
 
 const char kReplicationGroup[] = "Velora_Replication";
 
+// Time each thread of a process spent on a processor and runnable but
+// waiting for one, in nanoseconds, by thread id (/proc/PID/task/TID/
+// schedstat); empty when unknown.
+std::map<long, std::pair<double, double>> ThreadTimes(pid_t pid) {
+  std::map<long, std::pair<double, double>> times;
+  std::string dir = "/proc/" + std::to_string(pid) + "/task";
+  DIR* d = opendir(dir.c_str());
+  if (d == nullptr) return times;
+  while (dirent* e = readdir(d)) {
+    if (e->d_name[0] == '.') continue;
+    double run = 0, wait = 0;
+    FILE* f = fopen((dir + "/" + e->d_name + "/schedstat").c_str(), "r");
+    if (f == nullptr) continue;
+    if (fscanf(f, "%lf %lf", &run, &wait) == 2) times[atol(e->d_name)] = {run, wait};
+    fclose(f);
+  }
+  closedir(d);
+  return times;
+}
+
+// The change of ThreadTimes between two readings, in milliseconds, as JSON
+// (an array of {"tid","run_ms","wait_ms"}, the main thread "main") and as
+// text; threads that started between the readings count from zero.
+void ThreadTimesDelta(pid_t pid, const std::map<long, std::pair<double, double>>& before,
+                      const std::map<long, std::pair<double, double>>& after, nlohmann::json* figures,
+                      std::string* text) {
+  *figures = nlohmann::json::array();
+  char buf[96];
+  for (const auto& [tid, t] : after) {
+    auto b = before.find(tid);
+    double run = (t.first - (b == before.end() ? 0 : b->second.first)) / 1e6;
+    double wait = (t.second - (b == before.end() ? 0 : b->second.second)) / 1e6;
+    std::string name = tid == pid ? "main" : std::to_string(tid);
+    figures->push_back({{"tid", name}, {"run_ms", run}, {"wait_ms", wait}});
+    snprintf(buf, sizeof buf, " %s %.0f/%.0f", name.c_str(), run, wait);
+    *text += buf;
+  }
+}
+
+std::string LoadAverage() {
+  std::ifstream in("/proc/loadavg");
+  std::string one, five, fifteen;
+  in >> one >> five >> fifteen;
+  return one.empty() ? "unknown" : one + " " + five + " " + fifteen;
+}
+
 // Keeps one Velora_Replication request outstanding beside the measured
 // requests (a new one is sent once the last is answered) and notes the time
 // of each answer, from its request to the first Tend() that finds it
@@ -233,7 +283,8 @@ class ReplicationStream {
 std::string ReplicationText(long documents, std::vector<double> ms) {
   char buf[160];
   std::vector<double> sorted = ms;
-  snprintf(buf, sizeof buf, "%zu answered, p50 %.1f ms, max %.1f ms", ms.size(), Percentile(&sorted, 0.50),
+  double p50 = Percentile(&sorted, 0.50);  // sorts
+  snprintf(buf, sizeof buf, "%zu answered, p50 %.1f ms, max %.1f ms", ms.size(), p50,
            sorted.empty() ? 0.0 : sorted.back());
   std::string text = "replication log of " + std::to_string(documents) +
                      " documents: Velora_Replication requests one at a time beside the measured ones: " + buf +
@@ -392,6 +443,9 @@ bool RunBenchmark(Runner* runner, const Options& opts, Reporter* reporter) {
   std::vector<double> sequential;
   std::vector<Clock::time_point> sequentialSent, burstSent;
   std::vector<size_t> answerSizes;
+  std::string loadBefore = LoadAverage();
+  auto collectorBefore = pid > 0 ? ThreadTimes(pid) : std::map<long, std::pair<double, double>>();
+  auto ownBefore = ThreadTimes(getpid());
   runner->RecordAnswerSizes(&answerSizes, replication.on() ? kReplicationGroup : "");
   replication.Tend();
   size_t requestBytes = 0, answerBytes = 0;
@@ -434,6 +488,9 @@ bool RunBenchmark(Runner* runner, const Options& opts, Reporter* reporter) {
     burstShapes.push_back(std::move(shape));
   }
   runner->RecordAnswerSizes(nullptr);
+  auto collectorAfter = pid > 0 ? ThreadTimes(pid) : std::map<long, std::pair<double, double>>();
+  auto ownAfter = ThreadTimes(getpid());
+  std::string loadAfter = LoadAverage();
   if (!replication.Finish(opts.timeout)) {
     runner->ExpectFailed("benchmark: no answer to the last Velora_Replication request");
     return fail();
@@ -483,13 +540,25 @@ bool RunBenchmark(Runner* runner, const Options& opts, Reporter* reporter) {
       "availability checks completed during the measured requests: " +
       (checks.count() >= 0 ? std::to_string(checks.count()) : std::string("unknown (no status file name)")) + "\n";
   if (!slowText.empty()) checkText = "slow cluster members: " + slowText + "\n" + checkText;
+  // Where the time went: a thread that waited long for a processor lost
+  // its time to other work on the machine, not to the collector.
+  nlohmann::json collectorThreads, ownThreads;
+  std::string threadText = "threads during the measured requests (ms on a processor/ms waiting for one):\n  collector";
+  if (pid > 0) ThreadTimesDelta(pid, collectorBefore, collectorAfter, &collectorThreads, &threadText);
+  threadText += "\n  agentsim";
+  ThreadTimesDelta(getpid(), ownBefore, ownAfter, &ownThreads, &threadText);
+  threadText += "\n  load average before " + loadBefore + ", after " + loadAfter + "\n";
+  figures["threads"] = {{"collector", collectorThreads}, {"agentsim", ownThreads}};
+  figures["load_average"] = {{"before", loadBefore}, {"after", loadAfter}};
+  checkText += threadText;
   if (opts.benchUnanswered > 0) figures["unanswered"] = unansweredFigures;
   if (replication.on()) {
     std::vector<double> sorted = replication.ms();
+    double p50 = Percentile(&sorted, 0.50);  // sorts
     figures["replication"] = {{"log_documents", opts.benchReplicationLog},
                               {"count", sorted.size()},
                               {"ms", replication.ms()},
-                              {"p50_ms", Percentile(&sorted, 0.50)},
+                              {"p50_ms", p50},
                               {"max_ms", sorted.empty() ? 0.0 : sorted.back()}};
     checkText += ReplicationText(opts.benchReplicationLog, replication.ms());
     // The measured requests sent while the first answer was being built.
