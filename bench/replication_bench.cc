@@ -1,9 +1,7 @@
 // Replication analysis benchmark: models a server with 100 replication
-// connections (one daily time, a list of four times, a range once and a
-// range repeated hourly, 25 each) and an event log of 5,000 and of 50,000
-// documents spread over the two days the first analysis reads (nine in ten
-// replication log documents, one in ten event documents with five
-// "Starting replication" lines).  Prints, per size:
+// connections and an event log of 5,000 and of 50,000 documents spread over
+// the two days the first analysis reads (tools/agentsim/
+// replication_log_model.h tells the model's shape).  Prints, per size:
 //   - the time of the analysis in this process (get_replication_request),
 //     best and median of 5 runs and the least processor time of a run
 //     (the figure to compare on a busy machine), with the rows it found;
@@ -36,80 +34,16 @@
 #include "replication/repl_request.h"
 #include "serverapi/qvd_api.h"
 #include "sim/vaxel_sim.h"
+#include "tools/agentsim/replication_log_model.h"
 
 namespace {
 
 using Json = nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kConnections = 100;
-const char kNow[] = "12/06/2026 10:00:00 AM";
-
-std::string Stamp(int dayOffset, int secondOfDay) {
-  // Days 4, 5 and 6 of December 2026.
-  int day = 6 + dayOffset, h = secondOfDay / 3600, m = secondOfDay / 60 % 60, s = secondOfDay % 60;
-  char text[40];
-  snprintf(text, sizeof text, "12/%02d/2026 %02d:%02d:%02d %s", day, h % 12 == 0 ? 12 : h % 12, m, s,
-           h < 12 ? "AM" : "PM");
-  return text;
-}
-
-// A time from 12/04 10:00 AM to 12/06 10:00 AM, spread evenly.
-std::string Spread(long i, long n) {
-  long second = 10 * 3600 + (2L * 86400 - 60) * i / n;
-  return Stamp(static_cast<int>(second / 86400) - 2, static_cast<int>(second % 86400));
-}
-
 Json Model(long documents) {
-  Json names = Json::array(), ids = Json::array();
-  for (int c = 0; c < kConnections; ++c) {
-    Json items = {{"Form", "Connection"},
-                  {"Source", "CN=srv1/O=acme"},
-                  {"Destination", "CN=srv" + std::to_string(c + 2) + "/O=acme"},
-                  {"Enabled", {{"number", 1}}},
-                  {"RepTask", {{"number", 1}}},
-                  {"WeekDays", {"1", "2", "3", "4", "5", "6", "7"}}};
-    switch (c % 4) {
-      case 0: items["Schedule"] = "08:00 AM"; break;
-      case 1: items["Schedule"] = "06:00 AM;10:00 AM;02:00 PM;06:00 PM"; break;
-      case 2: items["Schedule"] = "10:00 PM - 02:00 AM"; break;
-      default:
-        items["Schedule"] = "07:00 AM - 10:00 PM";
-        items["Interval"] = {{"number", 60}};
-    }
-    names.push_back({{"id", 8193 + c}, {"items", items}});
-    ids.push_back(8193 + c);
-  }
-  Json log = Json::array();
-  for (long i = 0; i < documents; ++i) {
-    std::string partner = "srv" + std::to_string(i % kConnections + 2) + "/acme";
-    std::string start = Spread(i, documents);
-    if (i % 10 == 9) {
-      Json lines = Json::array();
-      for (int k = 0; k < 5; ++k)
-        lines.push_back(Spread(i - k, documents) + " Starting replication with server srv" +
-                        std::to_string((i + k) % kConnections + 2) + "/acme");
-      log.push_back({{"id", 4097 + i}, {"modified", start}, {"items", {{"Form", "Events"}, {"EventList", lines}}}});
-      continue;
-    }
-    log.push_back({{"id", 4097 + i},
-                   {"modified", start},
-                   {"items",
-                    {{"Form", "Replication"},
-                     {"Server", "CN=srv1/O=acme"},
-                     {"InitiatedBy", "CN=srv1/O=acme"},
-                     {"SourceServer", partner},
-                     {"StartTime", {{"time", start}}},
-                     {"FinishTime", {{"time", start}}},
-                     {"EventList", {"Pulling mail/user" + std::to_string(i % 300) + ".vdb", "Pulled 3 documents"}},
-                     {"Body", "mail/user" + std::to_string(i % 300) + ".vdb: 3 added"}}}});
-  }
-  Json model;
-  model["clock"]["fixed"] = kNow;
-  model["databases"]["log.vdb"]["modified"] = kNow;
-  model["databases"]["log.vdb"]["documents"] = log;
-  model["databases"]["names.vdb"]["views"]["$Connections"]["documents"] = ids;
-  model["databases"]["names.vdb"]["documents"] = names;
+  Json model = Json::object();
+  agentsim::AddReplicationLog(&model, documents);
   return model;
 }
 

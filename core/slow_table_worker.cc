@@ -1,8 +1,14 @@
 #include "core/slow_table_worker.h"
 
 #include <pthread.h>
+#include <sys/resource.h>
+#if defined(__linux__)
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -57,12 +63,30 @@ void answer(Worker* w, const Job& job) {
   cp_FreeRequest(job.request);
 }
 
+// Lowers the calling worker's scheduling priority (nice +10), so that on a
+// busy machine the dispatch loop, which answers every other table, gets the
+// processor before a long analysis; the worker still has every processor
+// the loop leaves idle.  Linux keeps the nice value per thread; elsewhere
+// it would slow the whole collector, so it is left alone there.
+void yieldToDispatch(const char* name) {
+#if defined(__linux__)
+  id_t self = static_cast<id_t>(syscall(SYS_gettid));
+  errno = 0;
+  int nice = getpriority(PRIO_PROCESS, self);
+  if (errno == 0 && setpriority(PRIO_PROCESS, self, nice + 10) == 0)
+    QVD_DETAIL("%s runs at nice %d", name, nice + 10);
+#else
+  (void)name;
+#endif
+}
+
 void* workerMain(void* arg) {
   Worker* w = static_cast<Worker*>(arg);
   QVD_ALWAYS("Started worker thread %lx for %s", (unsigned long)pthread_self(), w->group);
   char name[300];
   snprintf(name, sizeof name, "worker of %s", w->group);
   bool ready = startThreadRuntime(name);
+  yieldToDispatch(name);
   pthread_mutex_lock(&w->mutex);
   w->state = ready ? State::kReady : State::kFailed;
   pthread_cond_broadcast(&w->cond);

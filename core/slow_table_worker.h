@@ -23,7 +23,10 @@
 // loop owns it); it keeps its row in buffers of its own.
 //
 // A worker starts with its table's first request: its thread, then the
-// thread's server runtime (core/thread_runtime.h).  When either cannot be
+// thread's server runtime (core/thread_runtime.h).  On Linux the thread
+// runs at a lower scheduling priority (nice +10) than the dispatch loop, so
+// that a long build does not take the processor from the other tables'
+// answers on a busy machine.  When either cannot be
 // started, the table has no worker and the dispatch loop answers its
 // requests itself, as it would without workers.
 //

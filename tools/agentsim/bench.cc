@@ -7,11 +7,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <map>
 #include <thread>
 
 #include "tools/agentsim/bench_model.h"
@@ -177,6 +181,122 @@ bool UnansweredRequests(Runner* runner, long count, const std::string& marker, d
   return true;
 }
 
+const char kReplicationGroup[] = "Velora_Replication";
+
+// Time each thread of a process spent on a processor and runnable but
+// waiting for one, in nanoseconds, by thread id (/proc/PID/task/TID/
+// schedstat); empty when unknown.
+std::map<long, std::pair<double, double>> ThreadTimes(pid_t pid) {
+  std::map<long, std::pair<double, double>> times;
+  std::string dir = "/proc/" + std::to_string(pid) + "/task";
+  DIR* d = opendir(dir.c_str());
+  if (d == nullptr) return times;
+  while (dirent* e = readdir(d)) {
+    if (e->d_name[0] == '.') continue;
+    double run = 0, wait = 0;
+    FILE* f = fopen((dir + "/" + e->d_name + "/schedstat").c_str(), "r");
+    if (f == nullptr) continue;
+    if (fscanf(f, "%lf %lf", &run, &wait) == 2) times[atol(e->d_name)] = {run, wait};
+    fclose(f);
+  }
+  closedir(d);
+  return times;
+}
+
+// The change of ThreadTimes between two readings, in milliseconds, as JSON
+// (an array of {"tid","run_ms","wait_ms"}, the main thread "main") and as
+// text; threads that started between the readings count from zero.
+void ThreadTimesDelta(pid_t pid, const std::map<long, std::pair<double, double>>& before,
+                      const std::map<long, std::pair<double, double>>& after, nlohmann::json* figures,
+                      std::string* text) {
+  *figures = nlohmann::json::array();
+  char buf[96];
+  for (const auto& [tid, t] : after) {
+    auto b = before.find(tid);
+    double run = (t.first - (b == before.end() ? 0 : b->second.first)) / 1e6;
+    double wait = (t.second - (b == before.end() ? 0 : b->second.second)) / 1e6;
+    std::string name = tid == pid ? "main" : std::to_string(tid);
+    figures->push_back({{"tid", name}, {"run_ms", run}, {"wait_ms", wait}});
+    snprintf(buf, sizeof buf, " %s %.0f/%.0f", name.c_str(), run, wait);
+    *text += buf;
+  }
+}
+
+std::string LoadAverage() {
+  std::ifstream in("/proc/loadavg");
+  std::string one, five, fifteen;
+  in >> one >> five >> fifteen;
+  return one.empty() ? "unknown" : one + " " + five + " " + fifteen;
+}
+
+// Keeps one Velora_Replication request outstanding beside the measured
+// requests (a new one is sent once the last is answered) and notes the time
+// of each answer, from its request to the first Tend() that finds it
+// answered.  The first request is the one whose answer is built over the
+// whole log (the warm-up leaves the table out).
+class ReplicationStream {
+ public:
+  ReplicationStream(Runner* runner, bool on) : runner_(runner), on_(on) {}
+
+  // Notes an answered request; sends the next one unless stopped.
+  void Tend() {
+    if (!on_) return;
+    if (!id_.empty() && !runner_->session().IsAwaited(id_)) {
+      Clock::time_point now = Clock::now();
+      ms_.push_back(std::chrono::duration<double, std::milli>(now - sent_).count());
+      if (ms_.size() == 1) firstEnd_ = now;
+      id_.clear();
+    }
+    if (id_.empty() && !stopped_) {
+      sent_ = Clock::now();
+      if (ms_.empty()) firstStart_ = sent_;
+      id_ = runner_->SendDataRequest(kReplicationGroup, true);
+    }
+  }
+  // Sends no more and waits (at most `timeout` seconds) for the outstanding
+  // answer.  False when it did not come.
+  bool Finish(double timeout) {
+    stopped_ = true;
+    if (!on_ || id_.empty()) return true;
+    bool ok = runner_->Pump(Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                               std::chrono::duration<double>(timeout)),
+                            [&] { return !runner_->session().IsAwaited(id_); });
+    if (ok) Tend();
+    return ok;
+  }
+  bool on() const { return on_; }
+  // True when `t` falls within the first answer's time (Finish() done).
+  bool DuringFirst(Clock::time_point t) const { return !ms_.empty() && t >= firstStart_ && t <= firstEnd_; }
+  // The answers' times in milliseconds, in the order answered.
+  const std::vector<double>& ms() const { return ms_; }
+
+ private:
+  Runner* runner_;
+  bool on_;
+  bool stopped_ = false;
+  std::string id_;
+  Clock::time_point sent_;
+  Clock::time_point firstStart_, firstEnd_;
+  std::vector<double> ms_;
+};
+
+std::string ReplicationText(long documents, std::vector<double> ms) {
+  char buf[160];
+  std::vector<double> sorted = ms;
+  double p50 = Percentile(&sorted, 0.50);  // sorts
+  snprintf(buf, sizeof buf, "%zu answered, p50 %.1f ms, max %.1f ms", ms.size(), p50,
+           sorted.empty() ? 0.0 : sorted.back());
+  std::string text = "replication log of " + std::to_string(documents) +
+                     " documents: Velora_Replication requests one at a time beside the measured ones: " + buf +
+                     "\n  each (ms):";
+  for (size_t i = 0; i < ms.size() && i < 50; ++i) {
+    snprintf(buf, sizeof buf, " %.1f", ms[i]);
+    text += buf;
+  }
+  if (ms.size() > 50) text += " ...";
+  return text + "\n";
+}
+
 }  // namespace
 
 double Percentile(std::vector<double>* samples, double q) {
@@ -256,10 +376,21 @@ bool RunBenchmark(Runner* runner, const Options& opts, Reporter* reporter) {
     runner->ExpectFailed("benchmark: no registration from the collector");
     return false;
   }
-  std::vector<std::string> sequentialGroups = opts.benchGroups;
-  std::vector<std::string> burstGroups;
+  if (opts.benchReplicationLog > 0 && !session.IsRegistered(kReplicationGroup)) {
+    runner->ExpectFailed(std::string("benchmark: the collector did not register ") + kReplicationGroup);
+    return false;
+  }
+  // With a replication log, Velora_Replication requests run beside the
+  // measured requests and are timed on their own.
+  ReplicationStream replication(runner, opts.benchReplicationLog > 0);
+  std::vector<std::string> sequentialGroups;
+  for (const auto& g : opts.benchGroups)
+    if (!replication.on() || g != kReplicationGroup) sequentialGroups.push_back(g);
+  std::vector<std::string> warmGroups, burstGroups;  // the same unless replication runs beside
   for (const auto& g : session.groups()) {
     if (g.first == kEventGroup) continue;
+    if (replication.on() && g.first == kReplicationGroup) continue;
+    warmGroups.push_back(g.first);
     burstGroups.push_back(g.first);
     if (opts.benchGroups.empty() && ColumnCatalogue::IsSnapshotGroup(g.first)) sequentialGroups.push_back(g.first);
   }
@@ -271,11 +402,25 @@ bool RunBenchmark(Runner* runner, const Options& opts, Reporter* reporter) {
   auto rss = [pid] { return pid > 0 ? ResidentKb(pid) : -1L; };
   long rssStart = rss();
   runner->SetQuiet(true);
+  auto deadline = [&] {
+    return Clock::now() +
+           std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(opts.timeout));
+  };
   auto awaitAll = [&](const char* phase) {
-    bool ok = runner->Pump(Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                              std::chrono::duration<double>(opts.timeout)),
-                           [&] { return session.AwaitedCount() == 0; });
+    bool ok = runner->Pump(deadline(), [&] { return session.AwaitedCount() == 0; });
     if (!ok) runner->ExpectFailed(std::string("benchmark: the collector stopped answering during ") + phase);
+    return ok;
+  };
+  // Waits for the answers to `ids` only (a replication request may be
+  // outstanding beside them), then tends the replication stream.
+  auto awaitIds = [&](const char* phase, const std::vector<std::string>& ids) {
+    bool ok = runner->Pump(deadline(), [&] {
+      for (const auto& id : ids)
+        if (session.IsAwaited(id)) return false;
+      return true;
+    });
+    if (!ok) runner->ExpectFailed(std::string("benchmark: the collector stopped answering during ") + phase);
+    replication.Tend();
     return ok;
   };
   auto fail = [&] {
@@ -287,17 +432,22 @@ bool RunBenchmark(Runner* runner, const Options& opts, Reporter* reporter) {
   // and builds the rows; the measured requests are answered from the cache.
   // A burst follows so that whatever a burst allocates once is in place
   // before the memory is read.
-  for (const auto& g : burstGroups) runner->SendDataRequest(g, true);
+  for (const auto& g : warmGroups) runner->SendDataRequest(g, true);
   if (!awaitAll("the warm-up")) return fail();
-  for (const auto& g : burstGroups) runner->SendDataRequest(g, true);
+  for (const auto& g : warmGroups) runner->SendDataRequest(g, true);
   if (!awaitAll("the warm-up")) return fail();
   long rssWarm = rss();
   std::vector<long> rssDuring;
   CheckCounter checks(opts);
 
   std::vector<double> sequential;
+  std::vector<Clock::time_point> sequentialSent, burstSent;
   std::vector<size_t> answerSizes;
-  runner->RecordAnswerSizes(&answerSizes);
+  std::string loadBefore = LoadAverage();
+  auto collectorBefore = pid > 0 ? ThreadTimes(pid) : std::map<long, std::pair<double, double>>();
+  auto ownBefore = ThreadTimes(getpid());
+  runner->RecordAnswerSizes(&answerSizes, replication.on() ? kReplicationGroup : "");
+  replication.Tend();
   size_t requestBytes = 0, answerBytes = 0;
   long sampleEvery = std::max(1L, opts.benchRequests / 10);
   for (long i = 0; i < opts.benchRequests; ++i) {
@@ -305,7 +455,8 @@ bool RunBenchmark(Runner* runner, const Options& opts, Reporter* reporter) {
     answerSizes.clear();
     auto t0 = Clock::now();
     std::string id = runner->SendDataRequest(group, true);
-    if (!awaitAll("the one-after-another requests")) return fail();
+    if (!awaitIds("the one-after-another requests", {id})) return fail();
+    sequentialSent.push_back(t0);
     sequential.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
     checks.Poll();
     requestBytes += DataRequestLine(id, group, std::nullopt, std::nullopt, {}).size() + 1;
@@ -322,11 +473,13 @@ bool RunBenchmark(Runner* runner, const Options& opts, Reporter* reporter) {
     ExchangeShape shape;
     answerSizes.clear();
     auto t0 = Clock::now();
+    std::vector<std::string> ids;
     for (const auto& g : burstGroups) {
-      std::string id = runner->SendDataRequest(g, true);
-      shape.requestBytes.push_back(DataRequestLine(id, g, std::nullopt, std::nullopt, {}).size() + 1);
+      ids.push_back(runner->SendDataRequest(g, true));
+      shape.requestBytes.push_back(DataRequestLine(ids.back(), g, std::nullopt, std::nullopt, {}).size() + 1);
     }
-    if (!awaitAll("the bursts")) return fail();
+    if (!awaitIds("the bursts", ids)) return fail();
+    burstSent.push_back(t0);
     bursts.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
     checks.Poll();
     shape.answerBytes = answerSizes;
@@ -335,6 +488,13 @@ bool RunBenchmark(Runner* runner, const Options& opts, Reporter* reporter) {
     burstShapes.push_back(std::move(shape));
   }
   runner->RecordAnswerSizes(nullptr);
+  auto collectorAfter = pid > 0 ? ThreadTimes(pid) : std::map<long, std::pair<double, double>>();
+  auto ownAfter = ThreadTimes(getpid());
+  std::string loadAfter = LoadAverage();
+  if (!replication.Finish(opts.timeout)) {
+    runner->ExpectFailed("benchmark: no answer to the last Velora_Replication request");
+    return fail();
+  }
   size_t burstReq = requestBytes / bursts.size(), burstAns = answerBytes / bursts.size();
   long rssEnd = rss();
 
@@ -356,6 +516,7 @@ bool RunBenchmark(Runner* runner, const Options& opts, Reporter* reporter) {
     runner->ExpectFailed("benchmark: " + error);
     return false;
   }
+  const std::vector<double> sequentialTimes = sequential, burstTimes = bursts;  // in sending order
   nlohmann::json during = nlohmann::json::array();
   for (long kb : rssDuring) during.push_back(kb);
   nlohmann::json figures = {
@@ -379,7 +540,49 @@ bool RunBenchmark(Runner* runner, const Options& opts, Reporter* reporter) {
       "availability checks completed during the measured requests: " +
       (checks.count() >= 0 ? std::to_string(checks.count()) : std::string("unknown (no status file name)")) + "\n";
   if (!slowText.empty()) checkText = "slow cluster members: " + slowText + "\n" + checkText;
+  // Where the time went: a thread that waited long for a processor lost
+  // its time to other work on the machine, not to the collector.
+  nlohmann::json collectorThreads, ownThreads;
+  std::string threadText = "threads during the measured requests (ms on a processor/ms waiting for one):\n  collector";
+  if (pid > 0) ThreadTimesDelta(pid, collectorBefore, collectorAfter, &collectorThreads, &threadText);
+  threadText += "\n  agentsim";
+  ThreadTimesDelta(getpid(), ownBefore, ownAfter, &ownThreads, &threadText);
+  threadText += "\n  load average before " + loadBefore + ", after " + loadAfter + "\n";
+  figures["threads"] = {{"collector", collectorThreads}, {"agentsim", ownThreads}};
+  figures["load_average"] = {{"before", loadBefore}, {"after", loadAfter}};
+  checkText += threadText;
   if (opts.benchUnanswered > 0) figures["unanswered"] = unansweredFigures;
+  if (replication.on()) {
+    std::vector<double> sorted = replication.ms();
+    double p50 = Percentile(&sorted, 0.50);  // sorts
+    figures["replication"] = {{"log_documents", opts.benchReplicationLog},
+                              {"count", sorted.size()},
+                              {"ms", replication.ms()},
+                              {"p50_ms", p50},
+                              {"max_ms", sorted.empty() ? 0.0 : sorted.back()}};
+    checkText += ReplicationText(opts.benchReplicationLog, replication.ms());
+    // The measured requests sent while the first answer was being built.
+    auto whileBuilt = [&](const std::vector<double>& samples, const std::vector<Clock::time_point>& sent) {
+      std::vector<double> picked;
+      for (size_t i = 0; i < samples.size(); ++i)
+        if (replication.DuringFirst(sent[i])) picked.push_back(samples[i]);
+      nlohmann::json f = {{"count", picked.size()}};
+      f["p50_us"] = Percentile(&picked, 0.50);
+      f["p99_us"] = Percentile(&picked, 0.99);
+      return f;
+    };
+    nlohmann::json& r = figures["replication"];
+    r["sequential_during_first"] = whileBuilt(sequentialTimes, sequentialSent);
+    r["burst_during_first"] = whileBuilt(burstTimes, burstSent);
+    char buf[256];
+    snprintf(buf, sizeof buf,
+             "  while the first answer was built: %zu one-after-another requests (p50 %.1f us, p99 %.1f us), "
+             "%zu bursts (p50 %.1f us, p99 %.1f us)\n",
+             r["sequential_during_first"]["count"].get<size_t>(), r["sequential_during_first"]["p50_us"].get<double>(),
+             r["sequential_during_first"]["p99_us"].get<double>(), r["burst_during_first"]["count"].get<size_t>(),
+             r["burst_during_first"]["p50_us"].get<double>(), r["burst_during_first"]["p99_us"].get<double>());
+    checkText += buf;
+  }
   std::string text = checkText + "benchmark: " + std::to_string(sequential.size()) + " requests one after another over " +
                      std::to_string(sequentialGroups.size()) + " cached groups\n" +
                      FiguresText("round trip", figures["sequential"]) + "benchmark: " +

@@ -12,7 +12,29 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tools/agentsim/replication_log_model.h"
+
 namespace agentsim {
+
+namespace {
+
+// Adds each slow member to the model's servers and its cluster's members.
+void AddSlowMembers(nlohmann::json* serverModel, const std::vector<std::pair<std::string, long>>& slow) {
+  nlohmann::json& server = *serverModel;
+  if (!server.contains("servers") || !server["servers"].is_object()) server["servers"] = nlohmann::json::object();
+  if (!server.contains("cluster") || !server["cluster"].is_object())
+    server["cluster"] = {{"name", "benchcluster"}, {"members", nlohmann::json::array()}};
+  nlohmann::json& members = server["cluster"]["members"];
+  if (!members.is_array()) members = nlohmann::json::array();
+  for (const auto& [name, delayMs] : slow) {
+    server["servers"][name] = {{"ping", 0}, {"delayMs", delayMs}};
+    bool listed = false;
+    for (const auto& m : members) listed = listed || (m.is_string() && m.get<std::string>() == name);
+    if (!listed) members.push_back(name);
+  }
+}
+
+}  // namespace
 
 std::string CollectorEnv(const Options& opts, const std::string& name) {
   for (const std::string& u : opts.envUnsets)
@@ -35,7 +57,7 @@ BenchModel::~BenchModel() {
 }
 
 bool BenchModel::Prepare(Options* opts, std::string* error) {
-  if (opts->benchSlowMembers.empty()) return true;
+  if (opts->benchSlowMembers.empty() && opts->benchReplicationLog <= 0) return true;
   std::string model = CollectorEnv(*opts, "VAXEL_SIM_DIR");
   nlohmann::json server = nlohmann::json::object();
   if (!model.empty()) {
@@ -74,24 +96,16 @@ bool BenchModel::Prepare(Options* opts, std::string* error) {
       closedir(d);
     }
   }
-  if (!server.contains("servers") || !server["servers"].is_object()) server["servers"] = nlohmann::json::object();
-  if (!server.contains("cluster") || !server["cluster"].is_object())
-    server["cluster"] = {{"name", "benchcluster"}, {"members", nlohmann::json::array()}};
-  nlohmann::json& members = server["cluster"]["members"];
-  if (!members.is_array()) members = nlohmann::json::array();
-  for (const auto& [name, delayMs] : opts->benchSlowMembers) {
-    server["servers"][name] = {{"ping", 0}, {"delayMs", delayMs}};
-    bool listed = false;
-    for (const auto& m : members) listed = listed || (m.is_string() && m.get<std::string>() == name);
-    if (!listed) members.push_back(name);
-  }
+  if (opts->benchReplicationLog > 0) AddReplicationLog(&server, opts->benchReplicationLog);
+  if (!opts->benchSlowMembers.empty()) AddSlowMembers(&server, opts->benchSlowMembers);
   std::ofstream out(dir_ + "/server.json");
-  out << server.dump(2) << "\n";
+  out << server.dump(opts->benchReplicationLog > 0 ? -1 : 2) << "\n";  // a large log stays compact
   if (!out) {
     *error = "cannot write the temporary model's server.json";
     return false;
   }
   opts->envSets.emplace_back("VAXEL_SIM_DIR", dir_);
+  if (opts->benchReplicationLog > 0) opts->envSets.emplace_back("QVD_LOG_VDB_MONITOR", "ON");
   return true;
 }
 

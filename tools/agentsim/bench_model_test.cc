@@ -1,5 +1,5 @@
-// A benchmark's slow cluster members go into a model of the run's own; the
-// collector's model stays as it was.
+// A benchmark's slow cluster members and large replication log go into a
+// model of the run's own; the collector's model stays as it was.
 #include "tools/agentsim/bench_model.h"
 
 #include <gtest/gtest.h>
@@ -8,9 +8,13 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <map>
+#include <set>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
+
+#include "tools/agentsim/replication_log_model.h"
 
 namespace agentsim {
 namespace {
@@ -89,6 +93,94 @@ TEST_F(BenchModelTest, AModelWithoutClusterGetsOneAndABadModelIsRefused) {
   BenchModel refused;
   EXPECT_FALSE(refused.Prepare(&again, &error));
   EXPECT_NE(std::string::npos, error.find("not a JSON object")) << error;
+}
+
+TEST_F(BenchModelTest, AReplicationLogReplacesTheLogAndAddsConnectionsBesideTheModelsOwn) {
+  const std::string original = R"({"databases": {
+      "log.vdb": {"space": {"freeBytes": 7}, "documents": [{"id": 4097, "items": {"Form": "Events"}}]},
+      "names.vdb": {"views": {"People": {"open": 0}, "$Connections": {"documents": [8193]}},
+                    "documents": [{"id": 8193, "items": {"Form": "Connection"}}, {"id": 9000, "items": {"Form": "Person"}}]},
+      "mail/a.vdb": {"space": {"freeBytes": 1}}},
+    "cluster": {"name": "c1", "members": ["CN=srv3/O=acme"]}})";
+  Write("server.json", original);
+  Options opts;
+  opts.cleanEnv = true;
+  opts.envSets = {{"VAXEL_SIM_DIR", model_}, {"QVD_LOG_VDB_MONITOR", "OFF"}};
+  opts.benchReplicationLog = 40;
+  opts.benchSlowMembers = {{"CN=srv2/O=acme", 200}};
+  {
+    BenchModel bench;
+    std::string error;
+    ASSERT_TRUE(bench.Prepare(&opts, &error)) << error;
+    EXPECT_EQ(bench.dir(), CollectorEnv(opts, "VAXEL_SIM_DIR"));
+    EXPECT_EQ("ON", CollectorEnv(opts, "QVD_LOG_VDB_MONITOR"));
+    nlohmann::json server = nlohmann::json::parse(Read(bench.dir() + "/server.json"));
+    EXPECT_EQ(kReplicationLogNow, server["clock"]["fixed"]);
+    // Both additions, and what the model had beside them.
+    EXPECT_EQ(nlohmann::json({"CN=srv3/O=acme", "CN=srv2/O=acme"}), server["cluster"]["members"]);
+    EXPECT_EQ(1, server["databases"]["mail/a.vdb"]["space"]["freeBytes"]);
+    const nlohmann::json& log = server["databases"]["log.vdb"];
+    EXPECT_EQ(7, log["space"]["freeBytes"]);
+    EXPECT_EQ(kReplicationLogNow, log["modified"]);
+    ASSERT_EQ(40u, log["documents"].size());
+    size_t replication = 0, events = 0;
+    for (const auto& d : log["documents"]) {
+      std::string form = d["items"]["Form"];
+      if (form == "Replication") {
+        ++replication;
+        EXPECT_EQ("CN=srv1/O=acme", d["items"]["Server"]);
+        EXPECT_EQ(d["modified"], d["items"]["StartTime"]["time"]);
+      } else {
+        ++events;
+        EXPECT_EQ("Events", form);
+        EXPECT_EQ(5u, d["items"]["EventList"].size());
+      }
+    }
+    EXPECT_EQ(36u, replication);
+    EXPECT_EQ(4u, events);
+    // The first and last documents span the two days before the clock.
+    EXPECT_EQ("12/04/2026 10:00:00 AM", log["documents"][0]["modified"]);
+    EXPECT_EQ(4097, log["documents"][0]["id"]);
+    std::string last = log["documents"][39]["modified"];
+    EXPECT_EQ("12/06/2026 0", last.substr(0, 12)) << last;
+
+    // The model's names documents stay; the connections get ids above them
+    // and are exactly the view's documents.
+    const nlohmann::json& names = server["databases"]["names.vdb"];
+    ASSERT_EQ(2u + kReplicationLogConnections, names["documents"].size());
+    EXPECT_EQ("Person", names["documents"][1]["items"]["Form"]);
+    EXPECT_EQ(nlohmann::json({{"open", 0}}), names["views"]["People"]);
+    const nlohmann::json& view = names["views"]["$Connections"]["documents"];
+    ASSERT_EQ(static_cast<size_t>(kReplicationLogConnections), view.size());
+    std::set<std::string> destinations;
+    for (size_t c = 0; c < view.size(); ++c) {
+      const nlohmann::json& doc = names["documents"][2 + c];
+      EXPECT_EQ(9001 + static_cast<long>(c), doc["id"]);
+      EXPECT_EQ(doc["id"], view[c]);
+      EXPECT_EQ("Connection", doc["items"]["Form"]);
+      EXPECT_EQ("CN=srv1/O=acme", doc["items"]["Source"]);
+      destinations.insert(doc["items"]["Destination"].get<std::string>());
+    }
+    EXPECT_EQ(static_cast<size_t>(kReplicationLogConnections), destinations.size());
+    EXPECT_EQ(1u, destinations.count("CN=srv101/O=acme"));
+  }
+  EXPECT_EQ(original, Read(model_ + "/server.json"));
+}
+
+TEST(ReplicationLogModelTest, AnEmptyModelGetsTheWholeShape) {
+  nlohmann::json model = nlohmann::json::object();
+  AddReplicationLog(&model, 3);
+  EXPECT_EQ(3u, model["databases"]["log.vdb"]["documents"].size());
+  EXPECT_EQ(8193, model["databases"]["names.vdb"]["views"]["$Connections"]["documents"][0]);
+  // Every schedule kind is there, 25 of each.
+  std::map<std::string, int> schedules;
+  for (const auto& d : model["databases"]["names.vdb"]["documents"])
+    ++schedules[d["items"]["Schedule"].get<std::string>() + (d["items"].contains("Interval") ? " every" : "")];
+  EXPECT_EQ((std::map<std::string, int>{{"08:00 AM", 25},
+                                        {"06:00 AM;10:00 AM;02:00 PM;06:00 PM", 25},
+                                        {"10:00 PM - 02:00 AM", 25},
+                                        {"07:00 AM - 10:00 PM every", 25}}),
+            schedules);
 }
 
 }  // namespace

@@ -24,11 +24,13 @@ int main(int argc, char** argv) {
     fprintf(stderr, "agentsim: %s\n", error.c_str());
     return agentsim::kExitUsage;
   }
-  // Slow cluster members for a benchmark live in a model of the run's own.
+  // Slow cluster members and a large replication log for a benchmark live
+  // in a model of the run's own.
   agentsim::BenchModel benchModel;
-  if (opts.bench && !opts.benchSlowMembers.empty() &&
+  if (opts.bench && (!opts.benchSlowMembers.empty() || opts.benchReplicationLog > 0) &&
       (opts.command.empty() || !benchModel.Prepare(&opts, &error))) {
-    if (opts.command.empty()) error = "--bench-slow-member needs the collector's command after --";
+    if (opts.command.empty())
+      error = "--bench-slow-member and --bench-replication-log need the collector's command after --";
     fprintf(stderr, "agentsim: %s\n", error.c_str());
     return agentsim::kExitUsage;
   }

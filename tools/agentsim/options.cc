@@ -58,7 +58,7 @@ const char* UsageText() {
          "  --end shutdown|close|wait|kill  --wait-exit SEC  --timeout SEC  --columns FILE\n"
          "  --format table|raw|json  --show-sent  --output FILE\n"
          "  --bench  --bench-requests N  --bench-bursts N  --bench-group GROUP  --bench-unanswered N\n"
-         "  --bench-slow-member NAME=MS\n"
+         "  --bench-slow-member NAME=MS  --bench-replication-log N\n"
          "  --soak SEC  --soak-interval SEC  --soak-model DIR  --soak-change SEC  --soak-feed FILE\n"
          "  --soak-event-every SEC  --soak-relay-kill SEC  --soak-call-log FILE  --soak-pause SEC\n"
          "See tools/agentsim/README.md for the script language and the output formats.\n";
@@ -102,7 +102,7 @@ bool ParseOptions(int argc, const char* const* argv, Options* opts, std::string*
           "--wait-exit", "--timeout", "--columns", "--format", "--output", "--bench-requests",
           "--bench-bursts", "--bench-group", "--bench-unanswered", "--bench-slow-member", "--soak",
           "--soak-interval", "--soak-model", "--soak-change", "--soak-feed", "--soak-event-every",
-          "--soak-relay-kill", "--soak-call-log", "--soak-pause"};
+          "--soak-relay-kill", "--soak-call-log", "--soak-pause", "--bench-replication-log"};
       bool valued = false;
       for (const char* k : kValued) valued = valued || arg == k;
       if (!valued) {
@@ -199,6 +199,8 @@ bool ParseOptions(int argc, const char* const* argv, Options* opts, std::string*
       opts->soakFeed = value;
     } else if (arg == "--soak-call-log") {
       opts->soakCallLog = value;
+    } else if (arg == "--bench-replication-log") {
+      if (!ToLong(value, 0, 10000000, &opts->benchReplicationLog)) return *error = "bad count " + value, false;
     } else if (arg == "--bench-group") {
       opts->benchGroups.push_back(value);
     } else if (arg == "--bench-slow-member") {

@@ -49,6 +49,9 @@ struct Options {
   double soakRelayKill = 120;  // seconds between kills of the relay; 0: never
   std::string soakCallLog;  // simulator call log (default: the collector's VAXEL_SIM_LOG)
   double soakPause = 0.1;   // pause between rounds
+  // --bench-replication-log N: a replication log of N documents in the model,
+  // and Velora_Replication requests kept going during the measured requests.
+  long benchReplicationLog = 0;
   std::vector<std::string> command;  // after "--"
   bool help = false;
 };

@@ -135,7 +135,9 @@ void Runner::MarkClosed() {
 
 void Runner::HandleLine(const std::string& line) {
   Verdict v = session_.Receive(line, Clock::now());
-  if (answerSizes_ != nullptr && v.decoded && (v.msg.kind == WireMessage::kData || v.msg.kind == WireMessage::kDataError))
+  if (answerSizes_ != nullptr && v.decoded &&
+      (v.msg.kind == WireMessage::kData || v.msg.kind == WireMessage::kDataError) &&
+      (answerSizesExcept_.empty() || v.msg.group != answerSizesExcept_))
     answerSizes_->push_back(line.size() + 1);
   if (quiet_ && v.decoded && v.msg.kind != WireMessage::kRegistration) {
     for (const std::string& violation : v.violations) reporter_->Violation(violation, line);

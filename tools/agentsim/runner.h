@@ -68,9 +68,12 @@ class Runner {
   // Bytes received from the collector so far.
   size_t bytesReceived() const { return bytesReceived_; }
   // While set, the size of every data answer received (its line feed
-  // included) is appended to *sizes; null stops it.  *sizes must outlive
-  // the recording.
-  void RecordAnswerSizes(std::vector<size_t>* sizes) { answerSizes_ = sizes; }
+  // included) is appended to *sizes, except answers for `exceptGroup`
+  // (when not empty); null stops it.  *sizes must outlive the recording.
+  void RecordAnswerSizes(std::vector<size_t>* sizes, const std::string& exceptGroup = "") {
+    answerSizes_ = sizes;
+    answerSizesExcept_ = exceptGroup;
+  }
 
  private:
   bool Listen(std::string* error);
@@ -103,6 +106,7 @@ class Runner {
   size_t eventMark_ = 0;
   size_t bytesReceived_ = 0;
   std::vector<size_t>* answerSizes_ = nullptr;  // not owned
+  std::string answerSizesExcept_;
 };
 
 }  // namespace agentsim

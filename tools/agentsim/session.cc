@@ -241,4 +241,12 @@ size_t Session::AwaitedCount() const {
   return n;
 }
 
+bool Session::IsAwaited(const std::string& id) const {
+  auto it = pending_.find(id);
+  if (it == pending_.end()) return false;
+  for (const Pending& p : it->second)
+    if (p.task || p.expectAnswer) return true;
+  return false;
+}
+
 }  // namespace agentsim

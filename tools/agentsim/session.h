@@ -84,6 +84,8 @@ class Session {
   // event group.  Ids in sending order.
   std::vector<std::string> AwaitedIds() const;
   size_t AwaitedCount() const;
+  // True while the request sent with `id` is one of those.
+  bool IsAwaited(const std::string& id) const;
 
  private:
   struct Pending {
