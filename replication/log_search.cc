@@ -357,17 +357,8 @@ int get_log_request(logresult** out, logrequest request, _ServerInfoBlock* serve
   // The stack is freed on every way out.
   std::unique_ptr<Stack, int (*)(Stack*)> stack(request.incExcStack, CleanStack);
 
-  if (request.useStartDate != 0) {
-    VxTimeDate wildcard;
-    QVD_VxSpecialTime(VX_TIME_WILDCARD, &wildcard);
-    if (QVD_VxTimeCompare(&wildcard, &request.startDate) != 0) return 1;
-  } else if (request.startDateText[0] != '\0') {
-    rc = setupTimeDate(request.startDateText, &request.startDate);
-    if (rc != 0) return rc;
-  } else {
-    QVD_VxCurrentTime(&request.startDate);
-    QVD_VxTimeAdjust(&request.startDate, 0, 0, 0, -5, 0, 0);
-  }
+  rc = settleStartDate(request.useStartDate, request.startDateText, &request.startDate, 5);
+  if (rc != 0) return rc;
 
   request.forms[0] = '\0';
   char* cursor = request.form_nicknames;

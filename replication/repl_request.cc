@@ -81,17 +81,8 @@ int get_replication_request(replResult** result, replRequest request,
   if (rc != 0) return rc;
 
   QVD_DETAIL("checking the date");
-  if (request.useStartDate != 0) {
-    VxTimeDate wildcard;
-    QVD_VxSpecialTime(VX_TIME_WILDCARD, &wildcard);
-    if (QVD_VxTimeCompare(&wildcard, &request.startDate) != 0) return 1;
-  } else if (request.startDateText[0] != '\0') {
-    rc = setupTimeDate(request.startDateText, &request.startDate);
-    if (rc != 0) return rc;
-  } else {
-    QVD_VxCurrentTime(&request.startDate);
-    QVD_VxTimeAdjust(&request.startDate, 0, 0, 0, -7, 0, 0);
-  }
+  rc = settleStartDate(request.useStartDate, request.startDateText, &request.startDate, 7);
+  if (rc != 0) return rc;
 
   replschedule* schedules = nullptr;
   std::unique_ptr<replschedule, void (*)(replschedule*)> holdSchedules(nullptr, free_replSched);

@@ -55,6 +55,19 @@ int readField(const std::string& text, long low, long high, long* value) {
 
 }  // namespace
 
+int settleStartDate(int useStartDate, const char* startDateText, VxTimeDate* start,
+                    int defaultDaysBack) {
+  if (useStartDate != 0) {
+    VxTimeDate wildcard;
+    QVD_VxSpecialTime(VX_TIME_WILDCARD, &wildcard);
+    return QVD_VxTimeCompare(&wildcard, start) != 0 ? 1 : 0;
+  }
+  if (startDateText[0] != '\0') return setupTimeDate(startDateText, start);
+  QVD_VxCurrentTime(start);
+  QVD_VxTimeAdjust(start, 0, 0, 0, -defaultDaysBack, 0, 0);
+  return 0;
+}
+
 int setupTimeDate(const char* text, VxTimeDate* time) {
   std::string all(text);
   long hour = 0, minute = 0;

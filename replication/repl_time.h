@@ -29,6 +29,14 @@ void PrintTimeDate(const char* caller, const char* label, const VxTimeDate* time
 // a text that is not such a date (traced).  The text is not changed.
 int setupTimeDate(const char* text, VxTimeDate* time);
 
+// Settles the start of a search period.  With `useStartDate` the given
+// *start must compare equal to the server's wildcard time (the server
+// reports that for every real time), else 1; otherwise a non-empty
+// `startDateText` is read with setupTimeDate (its result); otherwise *start
+// becomes now minus `defaultDaysBack` days.  Returns 0 when settled.
+int settleStartDate(int useStartDate, const char* startDateText, VxTimeDate* start,
+                    int defaultDaysBack);
+
 // `time` with its local time of day set to hour:minute:second.00.
 // *ok (when given) tells whether the server could do it; on failure the
 // time comes back unchanged.
