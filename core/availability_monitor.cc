@@ -29,6 +29,7 @@ std::atomic<bool> stopRequested{false};
 
 pthread_t monitorThread;
 bool threadStarted = false;  // dispatch thread only
+bool startTried = false;     // dispatch thread only: the monitor was started once
 int passesSinceCheck = 0;    // dispatch thread only
 
 void setState(State s) {
@@ -109,6 +110,13 @@ bool availabilityCheckDue(int pingInterval) {
 }
 
 void runAvailabilityCheck() {
+  // The monitor starts with the first check the loop asks for: a short
+  // conversation, which never reaches one, starts no second runtime and
+  // switches the transaction log only once, at start-up.
+  if (!startTried) {
+    startTried = true;
+    startAvailabilityMonitor();
+  }
   pthread_mutex_lock(&monitorMutex);
   bool handed = state == State::kReady;
   if (handed) {

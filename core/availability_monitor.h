@@ -33,7 +33,9 @@ bool startAvailabilityMonitor();
 bool availabilityCheckDue(int pingInterval);
 
 // Runs the due check: hands it to the monitor thread, or runs it here when
-// there is no monitor.
+// there is no monitor.  The first call starts the monitor
+// (startAvailabilityMonitor); a monitor that could not start is not tried
+// again.
 void runAvailabilityCheck();
 
 // True while a check handed to the monitor has not finished.

@@ -555,7 +555,6 @@ void* waitForRequest(void*) {
 
 int runDispatchLoop(int pingInterval) {
   QVD_ENTRY();
-  startAvailabilityMonitor();
   for (;;) {
     if (askedToEnd()) break;
     // The check runs on every (pingInterval + 1)th pass, on its own thread.

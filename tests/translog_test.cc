@@ -212,9 +212,10 @@ TEST(TransLog, TwoCollectorsOfOneInstallationTakeTurns) {
     if (line.find("Transaction log is restored successfully") != std::string::npos)
       order.push_back("on:" + tid);
   }
-  // Each collector starts the runtime twice: at start-up and on the
-  // availability monitor's thread.
-  ASSERT_EQ(8u, order.size()) << trace;
+  // Each collector starts the runtime once: the availability monitor's
+  // thread starts its own only with the loop's first check, which a short
+  // conversation never reaches.
+  ASSERT_EQ(4u, order.size()) << trace;
   for (size_t i = 0; i < order.size(); i += 2) {
     EXPECT_EQ("off:", order[i].substr(0, 4)) << trace;
     EXPECT_EQ(order[i].substr(4), order[i + 1].substr(3)) << trace;
