@@ -50,7 +50,24 @@ FwLock* LockByName(const char* name) {
   return slot;
 }
 
-void TimeGet(struct timespec* now) { clock_gettime(CLOCK_REALTIME, now); }
+void TimeGet(struct timespec* now) { clock_gettime(CLOCK_MONOTONIC, now); }
+
+struct timespec DeadlineIn(unsigned seconds) {
+  struct timespec deadline;
+  TimeGet(&deadline);
+  deadline.tv_sec += static_cast<time_t>(seconds);
+  return deadline;
+}
+
+int CondInitMonotonic(pthread_cond_t* cond) {
+  pthread_condattr_t attr;
+  int rc = pthread_condattr_init(&attr);
+  if (rc != 0) return rc;
+  rc = pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
+  if (rc == 0) rc = pthread_cond_init(cond, &attr);
+  pthread_condattr_destroy(&attr);
+  return rc;
+}
 
 void SleepSeconds(unsigned seconds) {
   struct timespec req = {static_cast<time_t>(seconds), 0}, rem;

@@ -5,6 +5,8 @@
 #ifndef QVD_FRAMEWORK_SERVICES_H_
 #define QVD_FRAMEWORK_SERVICES_H_
 
+#include <pthread.h>
+
 #include <atomic>
 #include <ctime>
 
@@ -31,9 +33,19 @@ int LockDestroy(FwLock* lock);
 // use; it lives until the process ends.
 FwLock* LockByName(const char* name);
 
-// Stores the current wall-clock time (CLOCK_REALTIME, the clock of a default
-// pthread condition variable) in *now, for a wait deadline.
+// Stores the current time of the clock every timed wait of the collector
+// uses (CLOCK_MONOTONIC, which a change of the wall clock does not move) in
+// *now, for a wait deadline or a duration; texts that show a time use the
+// wall clock instead.
 void TimeGet(struct timespec* now);
+
+// The time `seconds` from now on the clock of TimeGet.
+struct timespec DeadlineIn(unsigned seconds);
+
+// Initialises *cond for deadlines of TimeGet (pthread_condattr_setclock with
+// CLOCK_MONOTONIC).  Returns 0 or the pthread error.  REQUIRES: no thread
+// uses *cond.
+int CondInitMonotonic(pthread_cond_t* cond);
 
 // Sleeps `seconds` seconds (resumes after signals).
 void SleepSeconds(unsigned seconds);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <cerrno>
 #include <ctime>
 #include <thread>
 #include <vector>
@@ -56,14 +57,23 @@ TEST(FrameworkLock, ByNameGivesOneLockPerName) {
   EXPECT_EQ(0, LockRelease(a));
 }
 
-TEST(FrameworkTime, GetIsTheWallClock) {
-  time_t before = time(nullptr);
-  struct timespec now;
+TEST(FrameworkTime, DeadlinesFollowTheClockThatNeverJumps) {
+  struct timespec before, now, after;
+  clock_gettime(CLOCK_MONOTONIC, &before);
   TimeGet(&now);
-  time_t after = time(nullptr);
-  EXPECT_GE(now.tv_sec, before);
-  EXPECT_LE(now.tv_sec, after);
+  clock_gettime(CLOCK_MONOTONIC, &after);
+  EXPECT_GE(now.tv_sec, before.tv_sec);
+  EXPECT_LE(now.tv_sec, after.tv_sec);
   EXPECT_LT(now.tv_nsec, 1000000000L);
+  EXPECT_GE(DeadlineIn(5).tv_sec, now.tv_sec + 5);
+  // A condition set up for these deadlines times out at one that has passed.
+  pthread_cond_t cond;
+  pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
+  ASSERT_EQ(0, CondInitMonotonic(&cond));
+  pthread_mutex_lock(&mutex);
+  EXPECT_EQ(ETIMEDOUT, pthread_cond_timedwait(&cond, &mutex, &now));
+  pthread_mutex_unlock(&mutex);
+  pthread_cond_destroy(&cond);
   SleepSeconds(0);  // returns at once
 }
 
