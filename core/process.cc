@@ -1,12 +1,14 @@
 // Child process control.
 #include "core/process.h"
 
+#include <signal.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "core/globals.h"
@@ -45,6 +47,13 @@ bool startProcess(const char* program, long* pid, void* unused) {
     QVD_ERROR("Error: fork failed: errno=%d", errno);
     ok = false;
   } else if (forked == 0) {
+    // The collector ignores SIGPIPE, and an ignored signal stays ignored
+    // across exec: the program gets the default it expects.
+    struct sigaction dfl;
+    memset(&dfl, 0, sizeof dfl);
+    dfl.sa_handler = SIG_DFL;
+    sigemptyset(&dfl.sa_mask);
+    sigaction(SIGPIPE, &dfl, nullptr);
     execlp(path, program, static_cast<char*>(nullptr));
     int err = errno;
     if (trace_errors)

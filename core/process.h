@@ -14,7 +14,8 @@
 // trace line; the child then ends with status 127 and the parent learns of
 // it only when the program never connects.  A path longer than 291 bytes is
 // refused with an error trace line: nothing is started, *pid is -1 and the
-// result false.  `unused` is ignored.
+// result false.  The program starts with SIGPIPE at its default action
+// (the collector ignores it).  `unused` is ignored.
 // REQUIRES: halcyon_home and binArch are set (core/globals.h).
 bool startProcess(const char* program, long* pid, void* unused);
 

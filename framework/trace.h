@@ -26,6 +26,8 @@
 //   2026-12-07 10:00:00.123 [tid] unit KIND message
 // Lines are written with one write(2) each under a process-wide lock, so
 // they never interleave and are on disk (page cache) once the call returns.
+// A line that cannot be written (a reader of standard error that went away)
+// is dropped; the program must ignore SIGPIPE for that (qvdclient does).
 //
 // Thread-safety: every function may be called from any thread.
 #ifndef QVD_FRAMEWORK_TRACE_H_
