@@ -1,6 +1,6 @@
-// The add-in threads' stop request: set once when the collector exits, so
+// The add-in threads' stop request: set once when the collector stops, so
 // that the MVConfigure and collectMVEvents threads stop waiting and leave
-// the server API and their sockets before the process ends.
+// the server API and their sockets before the server runtime ends.
 //
 // Thread-safety: every function may be called from any thread.
 #ifndef QVD_ADDIN_ADDIN_STOP_H_

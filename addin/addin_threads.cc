@@ -5,13 +5,13 @@
 #include <chrono>
 #include <clocale>
 #include <condition_variable>
-#include <cstdlib>
 #include <mutex>
 
 #include "addin/addin_stop.h"
 #include "addin/event_collector.h"
 #include "addin/mv_configure.h"
 #include "addin/server_socket.h"
+#include "framework/services.h"
 #include "framework/trace.h"
 
 QVD_TRACE_UNIT("addin/threads");
@@ -43,8 +43,8 @@ void applyLocale() {
 
 }  // namespace
 
-// Counted by startAddInThreads before the thread is created, so that an
-// exit right after start-up waits for it too.
+// Counted by startAddInThreads before the thread is created, so that a
+// stop right after start-up waits for it too.
 AddInThreadScope::AddInThreadScope() {}
 
 AddInThreadScope::~AddInThreadScope() {
@@ -69,26 +69,28 @@ void setAddInEventServer(ServerSocket* server) {
   state().server = server;
 }
 
-void stopAddInThreads() {
+bool stopAddInThreads(const struct timespec& deadline) {
   requestAddInStop();
   std::unique_lock<std::mutex> lock(state().mutex);
   if (state().server != nullptr) state().server->shutdownConnections();
-  bool ended = state().changed.wait_for(lock, std::chrono::seconds(kAddInExitWait),
-                                        [] { return state().running == 0; });
+  struct timespec now;
+  TimeGet(&now);
+  auto left = std::chrono::seconds(deadline.tv_sec - now.tv_sec) +
+              std::chrono::nanoseconds(deadline.tv_nsec - now.tv_nsec);
+  if (left < std::chrono::nanoseconds(0)) left = std::chrono::nanoseconds(0);
+  // std::condition_variable waits on the steady clock, which does not jump
+  // either.
+  bool ended = state().changed.wait_for(lock, left, [] { return state().running == 0; });
   if (!ended) {
-    QVD_ERROR("add-in threads still running at exit (%d, %d inside the server API)",
-              state().running, state().attempts);
+    QVD_ERROR("add-in threads still running (%d, %d inside the server API)", state().running,
+              state().attempts);
   }
+  return ended;
 }
 
 int startAddInThreads(const char** threadName) {
   *threadName = nullptr;
   applyLocale();
-  static bool handlerInstalled = false;
-  if (!handlerInstalled) {
-    atexit(stopAddInThreads);
-    handlerInstalled = true;
-  }
   struct Entry {
     const char* name;
     void* (*entry)(void*);

@@ -7,20 +7,21 @@
 // lower-casing of statistic names does not change.  Nothing sets the locale
 // while other threads run.
 //
-// Exit: when the collector's process exits, the add-in threads are asked to
-// stop (their waits end, the event sockets are shut down) and the exit
-// waits, at most kAddInExitWait seconds, until both have ended, so that no
-// add-in thread is inside the server API (holding a database, a document or
-// its thread's runtime) when the process goes.
+// Stop: before the collector ends its server runtime, stopAddInThreads asks
+// both threads to stop (their waits end, the event sockets are shut down)
+// and waits, with a time limit, until both have ended, so that no add-in
+// thread is inside the server API (holding a database, a document or its
+// thread's runtime) when the runtime ends.  MVConfigure makes no attempt
+// once the stop is asked; one under way finishes.
 //
 // Thread-safety: startAddInThreads runs on the main thread during start-up;
 // the scopes are used by the add-in threads.
 #ifndef QVD_ADDIN_ADDIN_THREADS_H_
 #define QVD_ADDIN_ADDIN_THREADS_H_
 
-class ServerSocket;
+#include <ctime>
 
-constexpr unsigned kAddInExitWait = 15;
+class ServerSocket;
 
 // Sets the locale as above, then starts MVConfigure and collectMVEvents
 // (detached, null argument).  Returns 0, or the pthread_create error with
@@ -28,7 +29,7 @@ constexpr unsigned kAddInExitWait = 15;
 // REQUIRES: mvPort and nicHostname are set; registration is complete.
 int startAddInThreads(const char** threadName);
 
-// Ends the count of a running add-in thread for the exit (construct first
+// Ends the count of a running add-in thread for the stop (construct first
 // thing in the thread's entry; startAddInThreads counted it).
 class AddInThreadScope {
  public:
@@ -38,7 +39,7 @@ class AddInThreadScope {
   AddInThreadScope& operator=(const AddInThreadScope&) = delete;
 };
 
-// Marks an attempt that uses the server API; the exit waits for it.
+// Marks an attempt that uses the server API; the stop waits for it.
 class AddInAttempt {
  public:
   AddInAttempt();
@@ -50,7 +51,9 @@ class AddInAttempt {
 // The event server the exit shuts down (null: none).
 void setAddInEventServer(ServerSocket* server);
 
-// What the exit does; exposed for tests.  Idempotent.
-void stopAddInThreads();
+// Asks both threads to stop and waits until they have ended or `deadline`
+// (on the clock of TimeGet, framework/services.h) has passed.  Returns true
+// when none runs any more.  Idempotent.
+bool stopAddInThreads(const struct timespec& deadline);
 
 #endif  // QVD_ADDIN_ADDIN_THREADS_H_

@@ -8,6 +8,7 @@
 #include "addin/addin_stop.h"
 #include "agentlink/cp_client.h"
 #include "core/globals.h"
+#include "core/server_gate.h"
 #include "dbhealth/translog_checker.h"
 #include "framework/trace.h"
 #include "serverapi/qvd_api.h"
@@ -100,18 +101,26 @@ const Document kHostDocument = {
 // the transaction-log guard.  False: the thread has to end.
 bool attempt() {
   AddInAttempt guard;  // the exit waits for a running attempt
-  if (VeloraTransLogChecker::checkAndDisableTransLog() != 0) return false;
+  // Inside the server gate from the switch to VxTermThread: a collector
+  // that is stopping admits no new attempt (core/server_gate.h).
+  if (VeloraTransLogChecker::checkAndDisableTransLog(enterServerGate) != 0) {
+    leaveServerGate();
+    return false;
+  }
   VxStatus status = QVD_VxInitThread();
   if (VeloraTransLogChecker::checkAndEnableTransLog() != 0) {
     if (status == 0) QVD_VxTermThread();
+    leaveServerGate();
     return false;
   }
   if (status != 0) {
     QVD_ALWAYS("Velora VxInitThread failed with rc: %d", (int)status);
+    leaveServerGate();
     return false;
   }
   mvConfigured = mvConfigureDatabase();
   QVD_VxTermThread();
+  leaveServerGate();
   return true;
 }
 
@@ -165,6 +174,10 @@ void* MVConfigure(void*) {
   unsigned long self = (unsigned long)pthread_self();
   QVD_ALWAYS("Started MV Configure thread %lx", self);
   for (int count = 1;; ++count) {
+    if (addInStopping()) {
+      QVD_ALWAYS("MV Configure thread %lx shutting down...", self);
+      break;
+    }
     QVD_ALWAYS("VxInitThread: initing the Velora and Vaxel runtime system");
     if (!attempt()) break;
     int result = mvConfigured;

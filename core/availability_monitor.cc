@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "core/availability.h"
+#include "core/bounded_thread.h"
 #include "core/thread_runtime.h"
 #include "framework/trace.h"
 
@@ -27,27 +28,25 @@ bool checkRunning = false;   // guarded by monitorMutex
 // Read by the check between pings; set once, at shutdown.
 std::atomic<bool> stopRequested{false};
 
-pthread_t monitorThread;
-bool threadStarted = false;  // dispatch thread only
-bool startTried = false;     // dispatch thread only: the monitor was started once
-int passesSinceCheck = 0;    // dispatch thread only
-
-void setState(State s) {
-  pthread_mutex_lock(&monitorMutex);
-  state = s;
-  pthread_cond_broadcast(&monitorCond);
-  pthread_mutex_unlock(&monitorMutex);
-}
+BoundedThread monitorThread;  // dispatch thread only
+bool startTried = false;      // dispatch thread only: the monitor was started once
+int passesSinceCheck = 0;     // dispatch thread only
 
 void* availabilityMonitor(void*) {
   QVD_ALWAYS("Started availability monitor thread %lx", (unsigned long)pthread_self());
   if (!startThreadRuntime("availability monitor")) {
-    QVD_ALWAYS("availability monitor: the dispatch loop runs the availability checks itself");
-    setState(State::kNone);
+    // A check asked for meanwhile stays asked: the dispatch loop runs it.
+    if (!stopRequested.load())
+      QVD_ALWAYS("availability monitor: the dispatch loop runs the availability checks itself");
+    pthread_mutex_lock(&monitorMutex);
+    state = State::kNone;
+    pthread_cond_broadcast(&monitorCond);
+    pthread_mutex_unlock(&monitorMutex);
     return nullptr;
   }
-  setState(State::kReady);
   pthread_mutex_lock(&monitorMutex);
+  state = State::kReady;
+  pthread_cond_broadcast(&monitorCond);
   for (;;) {
     while (!checkAsked && !stopRequested.load()) pthread_cond_wait(&monitorCond, &monitorMutex);
     if (stopRequested.load()) break;
@@ -69,26 +68,20 @@ void* availabilityMonitor(void*) {
 
 bool startAvailabilityMonitor() {
   stopRequested.store(false);
-  setState(State::kStarting);
-  int rc = pthread_create(&monitorThread, nullptr, availabilityMonitor, nullptr);
+  pthread_mutex_lock(&monitorMutex);
+  state = State::kStarting;
+  pthread_mutex_unlock(&monitorMutex);
+  int rc = monitorThread.start(availabilityMonitor, nullptr);
   if (rc != 0) {
     QVD_ALWAYS("Can't create pthread(availabilityMonitor) errno:(%s); the dispatch loop runs the "
                "availability checks itself",
                strerror(rc));
-    setState(State::kNone);
+    pthread_mutex_lock(&monitorMutex);
+    state = State::kNone;
+    pthread_mutex_unlock(&monitorMutex);
     return false;
   }
-  threadStarted = true;
-  pthread_mutex_lock(&monitorMutex);
-  while (state == State::kStarting) pthread_cond_wait(&monitorCond, &monitorMutex);
-  bool ready = state == State::kReady;
-  pthread_mutex_unlock(&monitorMutex);
-  if (!ready) {
-    // The thread has ended on its own.
-    pthread_join(monitorThread, nullptr);
-    threadStarted = false;
-  }
-  return ready;
+  return true;
 }
 
 bool availabilityCheckRunning() {
@@ -99,7 +92,17 @@ bool availabilityCheckRunning() {
 }
 
 bool availabilityCheckDue(int pingInterval) {
-  if (availabilityCheckRunning()) return false;
+  pthread_mutex_lock(&monitorMutex);
+  // A check handed to a monitor that then could not start is owed at once.
+  bool owed = checkAsked && state == State::kNone;
+  if (owed) checkAsked = false;
+  bool running = checkAsked || checkRunning;
+  pthread_mutex_unlock(&monitorMutex);
+  if (owed) {
+    passesSinceCheck = 0;
+    return true;
+  }
+  if (running) return false;
   // Counting up to the interval cannot overflow whatever its value.
   if (passesSinceCheck < pingInterval) {
     ++passesSinceCheck;
@@ -112,13 +115,14 @@ bool availabilityCheckDue(int pingInterval) {
 void runAvailabilityCheck() {
   // The monitor starts with the first check the loop asks for: a short
   // conversation, which never reaches one, starts no second runtime and
-  // switches the transaction log only once, at start-up.
+  // switches the transaction log only once, at start-up.  The loop does not
+  // wait for it: the check waits until the monitor's runtime has started.
   if (!startTried) {
     startTried = true;
     startAvailabilityMonitor();
   }
   pthread_mutex_lock(&monitorMutex);
-  bool handed = state == State::kReady;
+  bool handed = state != State::kNone;
   if (handed) {
     checkAsked = true;
     pthread_cond_broadcast(&monitorCond);
@@ -127,16 +131,23 @@ void runAvailabilityCheck() {
   if (!handed) pingServerCluster();
 }
 
-void stopAvailabilityMonitor() {
-  if (!threadStarted) return;
+void requestAvailabilityMonitorStop() {
   pthread_mutex_lock(&monitorMutex);
   stopRequested.store(true);
   pthread_cond_broadcast(&monitorCond);
   pthread_mutex_unlock(&monitorMutex);
-  pthread_join(monitorThread, nullptr);
-  threadStarted = false;
-  setState(State::kNone);
+}
+
+bool stopAvailabilityMonitor(const struct timespec* deadline) {
+  if (!monitorThread.started()) return true;
+  requestAvailabilityMonitorStop();
+  if (!monitorThread.join(deadline)) {
+    QVD_ERROR("availability monitor thread still running");
+    return false;
+  }
   pthread_mutex_lock(&monitorMutex);
+  state = State::kNone;
   checkAsked = checkRunning = false;
   pthread_mutex_unlock(&monitorMutex);
+  return true;
 }

@@ -10,26 +10,33 @@
 //
 // The monitor thread starts the server runtime for itself like every
 // collector thread that calls the server: transaction log switched off,
-// VxInitThread, switched back.  When the thread cannot be created or that
-// start fails, the dispatch loop runs the checks itself, as it would without
-// a monitor.
+// VxInitThread, switched back (core/thread_runtime.h).  The dispatch loop
+// does not wait for that start, which may wait for the installation's lock
+// file: the first check waits on the monitor's side until its runtime has
+// started, and the loop goes on answering requests.  When the thread cannot
+// be created or its runtime start fails, the dispatch loop runs the checks
+// itself, as it would without a monitor, the one asked for meanwhile at its
+// next pass.
 //
 // Shutdown: stopAvailabilityMonitor() asks a running check to give up after
 // the ping at hand (the status file then keeps the last complete result),
-// ends the thread's runtime and joins the thread; it returns once no ping is
-// in progress, so the server runtime can be terminated safely.
+// ends the thread's runtime and joins the thread, waiting at most until a
+// deadline; once it returned true no ping is in progress.
 //
 // Thread-safety: every function here is called from the dispatch thread.
 #ifndef QVD_CORE_AVAILABILITY_MONITOR_H_
 #define QVD_CORE_AVAILABILITY_MONITOR_H_
 
-// Starts the monitor thread and waits until its runtime start succeeded or
-// failed.  Returns true when the thread is ready to run checks; false when
-// the checks will run on the caller's thread (the cause is traced).
+#include <ctime>
+
+// Starts the monitor thread without waiting for its runtime.  Returns true
+// when the thread runs; false when the checks will run on the caller's
+// thread (the cause is traced).
 bool startAvailabilityMonitor();
 
 // Counts one dispatch pass and returns true when a check is due now.  Passes
-// made while a check runs are not counted.
+// made while a check runs (or waits for the monitor's start) are not
+// counted; a check the monitor could not take is due at once.
 bool availabilityCheckDue(int pingInterval);
 
 // Runs the due check: hands it to the monitor thread, or runs it here when
@@ -41,7 +48,12 @@ void runAvailabilityCheck();
 // True while a check handed to the monitor has not finished.
 bool availabilityCheckRunning();
 
-// Stops the monitor (see above).  Harmless when it never started.
-void stopAvailabilityMonitor();
+// Asks the monitor to stop; returns at once.
+void requestAvailabilityMonitorStop();
+
+// Stops the monitor (see above), waiting until `deadline` (on the clock of
+// TimeGet, framework/services.h; null: no limit).  Returns true when the
+// thread has ended.  Harmless when it never started.
+bool stopAvailabilityMonitor(const struct timespec* deadline);
 
 #endif  // QVD_CORE_AVAILABILITY_MONITOR_H_

@@ -13,6 +13,7 @@
 #include "core/availability_monitor.h"
 #include "core/globals.h"
 #include "core/hooks.h"
+#include "core/runtime_end.h"
 #include "core/slow_table_worker.h"
 #include "framework/services.h"
 #include "framework/trace.h"
@@ -40,7 +41,11 @@ QVDHashMap* outstandingRequests = nullptr;
 // a request was filed (or the conversation ended) and not yet seen by the
 // loop.
 pthread_mutex_t dataRequestMutex = PTHREAD_MUTEX_INITIALIZER;
-pthread_cond_t dataRequestCond = PTHREAD_COND_INITIALIZER;
+pthread_cond_t dataRequestCond;
+// The timed wait's deadline comes from TimeGet, which follows the clock that
+// never jumps: a wall clock set back would otherwise keep the loop asleep,
+// deaf to a stop, for as long as it was set back.
+const int dataRequestCondReady = CondInitMonotonic(&dataRequestCond);
 bool requestFiled = false;  // guarded by dataRequestMutex
 
 pthread_t intakeThread;
@@ -323,17 +328,47 @@ bool takenForWorker(const CpRequest* request) {
   return false;
 }
 
-// Hands the requests taken in this pass to their workers.
+// Files a request that a worker could not take or answer again, for the
+// next pass.  REQUIRES: outstandingReqHashLock held.  False when it could
+// not be filed (it is then released unanswered and its id dropped).
+bool refileLocked(CpRequest* request) {
+  bool stored = outstandingRequests != nullptr && !outstandingRequests->contains(request->id) &&
+                outstandingRequests->put(request->id, request);
+  if (!stored) {
+    QVD_ERROR("request id=%s could not be filed again; dropped", request->id);
+    cp_DropRequest(request->id);
+    cp_FreeRequest(request);
+  }
+  return stored;
+}
+
+// A worker whose runtime did not start gives its requests back (on its own
+// thread); the next pass answers them on the dispatch thread.
+void giveBackToDispatch(CpRequest* request) {
+  LockGet(&outstandingReqHashLock);
+  bool stored = refileLocked(request);
+  LockRelease(&outstandingReqHashLock);
+  if (stored) signalDispatch();
+}
+
+// Hands the requests taken in this pass to their workers.  REQUIRES:
+// outstandingReqHashLock held.
 void handOverTaken() {
+  bool refiled = false;
   for (const HandOver& h : handOvers) {
-    if (!handToSlowTableWorker(h.group, h.build, h.everyRequest, h.snapshot, h.request)) {
-      // Only when the workers are stopping: unanswered, like the requests
-      // left filed at shutdown.
+    if (handToSlowTableWorker(h.group, h.build, h.everyRequest, h.snapshot, h.request)) continue;
+    if (slowTableWorkersStopping()) {
+      // Unanswered, like the requests left filed at shutdown.
       cp_DropRequest(h.request->id);
       cp_FreeRequest(h.request);
+    } else {
+      // The worker failed to start since the request was taken: the next
+      // pass answers it here.
+      refiled = refileLocked(h.request) || refiled;
     }
   }
   handOvers.clear();
+  if (refiled) signalDispatch();
 }
 
 // Answers one filed request.  Returns true when it was taken for a worker,
@@ -393,6 +428,7 @@ void tablePass() {
 
 // Waits up to one second for a filed request.
 void timedWait() {
+  (void)dataRequestCondReady;
   int rc = pthread_mutex_lock(&dataRequestMutex);
   if (rc != 0) {
     // Waiting on a condition without its mutex is undefined; pace the loop
@@ -440,18 +476,29 @@ bool askedToEnd() {
 }
 
 int shutDown() {
-  // No thread may be inside the server when its runtime ends.
-  stopSlowTableWorkers();
-  stopAvailabilityMonitor();
-  hookStopDatabaseCheckThread();
-  QVD_DETAIL("calling VxTermRuntime...");
-  QVD_VxTermRuntime();
-  // Decided before the link is closed: closing it ends the intake thread,
-  // which then marks the conversation as ended by the agent.
+  // Decided first: closing the link ends the intake thread, which then
+  // marks the conversation as ended by the agent.
   int status = qvdShutdown ? 30 : 31;
+  // No thread may be inside the server when its runtime ends.
+  endServerRuntime();
+  stopRequestIntake();
+  free(GLOBAL_ServerInfoBlock);
+  GLOBAL_ServerInfoBlock = nullptr;
+  hookGroupAnalyzerClose();
+
+  QVD_ALWAYS("Shutting down qvdclient with rc=%d for Velora Server: %s...", status, server_name);
+  return status;
+}
+
+}  // namespace
+
+void resetStatsClock() { lastStatsTime = nowSeconds() - kSnapshotLifetime; }
+
+void stopRequestIntake() {
   // When the server ended the run, the intake thread may still be receiving
   // and filing requests.  Closing the link releases it from the wait; once
-  // it has been joined, no other thread can touch the request table.
+  // it has been joined, no other thread files requests (a worker that gives
+  // one back later finds no table and releases it).
   cp_CloseConnection();
   if (intakeStarted) pthread_join(intakeThread, nullptr);
   intakeStarted = false;
@@ -466,19 +513,10 @@ int shutDown() {
     outstandingRequests = nullptr;
   }
   LockRelease(&outstandingReqHashLock);
-  free(GLOBAL_ServerInfoBlock);
-  GLOBAL_ServerInfoBlock = nullptr;
-  hookGroupAnalyzerClose();
-
-  QVD_ALWAYS("Shutting down qvdclient with rc=%d for Velora Server: %s...", status, server_name);
-  return status;
 }
 
-}  // namespace
-
-void resetStatsClock() { lastStatsTime = nowSeconds() - kSnapshotLifetime; }
-
 int startRequestIntake() {
+  setSlowTableGiveBack(giveBackToDispatch);
   LockGet(&outstandingReqHashLock);
   outstandingRequests = new QVDHashMap();
   LockRelease(&outstandingReqHashLock);

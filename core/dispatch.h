@@ -18,6 +18,13 @@
 // an availability check) is therefore served by the very next pass, never
 // after the one-second tick, which remains only the pace of idle passes.
 //
+// Slow tables: the requests of a table whose answers read the server's logs
+// or directory are handed to a worker of that table (core/slow_table_worker.h);
+// a worker that cannot start its runtime gives them back, and the next pass
+// answers them here.
+//
+// Timed waits follow the clock that never jumps (TimeGet).
+//
 // Answers: the agent link holds the answers of a pass and writes them
 // together when the pass has answered its last request (before the
 // requests are released), and earlier when the pass is about to take a new
@@ -39,12 +46,17 @@ int startRequestIntake();
 // Makes the next data request take a fresh statistics snapshot.
 void resetStatsClock();
 
+// Closes the agent link, joins the intake thread and releases the request
+// table (what is left in it is released without an answer).  Main thread
+// only; harmless when the intake never started.
+void stopRequestIntake();
+
 // Runs the dispatch loop until the agent ends the conversation (returns 30)
 // or the server asks its programs to end (returns 31).  On the way out it
-// terminates the server runtime, closes the agent link and joins the intake
-// thread, then releases the request table (what is left in it is released
-// without an answer), the server information block and the group analyzer.  `pingInterval` is the number of passes between
-// availability checks.  Main thread only.
+// stops every thread that uses the server and then ends the server runtime
+// (core/runtime_end.h), stops the intake (stopRequestIntake), and releases
+// the server information block and the group analyzer.  `pingInterval` is
+// the number of passes between availability checks.  Main thread only.
 int runDispatchLoop(int pingInterval);
 
 // The intake thread's entry; the argument is ignored; returns null.  It

@@ -40,7 +40,13 @@ int hookStartAddInThreads(const char** threadName) { return startAddInThreads(th
 
 int hookStartDatabaseCheckThread() { return startDatabaseCheckThread(); }
 
-void hookStopDatabaseCheckThread() { stopDatabaseCheckThread(); }
+void hookRequestDatabaseCheckStop() { requestDatabaseCheckStop(); }
+
+bool hookStopDatabaseCheckThread(const struct timespec* deadline) {
+  return stopDatabaseCheckThread(deadline);
+}
+
+bool hookStopAddInThreads(const struct timespec& deadline) { return stopAddInThreads(deadline); }
 
 void hookGroupAnalyzerInit(const char* server) { GroupAnalyzer::init(server); }
 void hookGroupAnalyzerClose() { GroupAnalyzer::close(); }

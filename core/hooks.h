@@ -10,6 +10,8 @@
 #ifndef QVD_CORE_HOOKS_H_
 #define QVD_CORE_HOOKS_H_
 
+#include <ctime>
+
 // --- start-up --------------------------------------------------------------
 
 // Checks the database include and exclude path lists and reports every
@@ -33,10 +35,20 @@ int hookStartAddInThreads(const char** threadName);
 int hookStartDatabaseCheckThread();
 
 // At shutdown, before the server runtime ends: asks the checkDatabase
-// thread to end and waits for it (about a second at most), so that no
-// server handle of the check is held when the process exits.  Nothing
-// happens when the thread was not started.
-void hookStopDatabaseCheckThread();
+// thread to end (returns at once).
+void hookRequestDatabaseCheckStop();
+
+// At shutdown, before the server runtime ends: asks the checkDatabase
+// thread to end and waits for it (about a second, at most until
+// `deadline`), so that no server handle of the check is held when the
+// runtime ends.  Returns true when it has ended; nothing happens when the
+// thread was not started.
+bool hookStopDatabaseCheckThread(const struct timespec* deadline);
+
+// At shutdown, before the server runtime ends: asks the add-in threads to
+// stop and waits for them at most until `deadline` (stopAddInThreads).
+// Returns true when both have ended or none was started.
+bool hookStopAddInThreads(const struct timespec& deadline);
 
 // GroupAnalyzer::init(server) and GroupAnalyzer::close().
 void hookGroupAnalyzerInit(const char* server);

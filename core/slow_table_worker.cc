@@ -13,6 +13,7 @@
 #include <cstring>
 #include <deque>
 
+#include "core/bounded_thread.h"
 #include "core/thread_runtime.h"
 #include "framework/trace.h"
 
@@ -29,11 +30,12 @@ struct Job {
 
 enum class State { kStarting, kReady, kFailed };
 
-// One slow table's worker.  `group` and `thread` are written before the
-// thread starts and read-only afterwards; the rest is guarded by `mutex`.
+// One slow table's worker.  `group` is written before the thread starts and
+// read-only afterwards; `thread` belongs to the dispatch thread; the rest is
+// guarded by `mutex`.
 struct Worker {
   const char* group = nullptr;
-  pthread_t thread;
+  BoundedThread thread;
   pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
   pthread_cond_t cond = PTHREAD_COND_INITIALIZER;
   State state = State::kStarting;
@@ -50,6 +52,7 @@ constexpr int kMaxWorkers = 4;
 Worker workers[kMaxWorkers];
 int workerCount = 0;             // dispatch thread only
 std::atomic<bool> stopping{false};
+std::atomic<SlowTableGiveBack> giveBack{nullptr};
 
 void answer(Worker* w, const Job& job) {
   const char* id = job.request->id;
@@ -59,7 +62,12 @@ void answer(Worker* w, const Job& job) {
     w->builtFor = job.snapshot;
   }
   int rc = cp_SendData(id);
-  if (rc != 0) QVD_ERROR("cp_SendData(%s) for %s failed: %d", id, w->group, rc);
+  if (rc != 0) {
+    QVD_ERROR("cp_SendData(%s) for %s failed: %d", id, w->group, rc);
+    // Nothing was sent: the id would otherwise stay outstanding in the agent
+    // link, and a later request with the same id would be skipped.
+    if (rc == CP_ERR_MEMORY) cp_DropRequest(id);
+  }
   cp_FreeRequest(job.request);
 }
 
@@ -80,17 +88,45 @@ void yieldToDispatch(const char* name) {
 #endif
 }
 
+// The worker's runtime did not start: the requests it took go back to the
+// dispatch loop, which answers the table from now on; once the workers are
+// stopping they are released unanswered, like the requests left filed at
+// shutdown.
+void giveUp(Worker* w, const char* name) {
+  pthread_mutex_lock(&w->mutex);
+  w->state = State::kFailed;
+  std::deque<Job> jobs;
+  jobs.swap(w->queue);
+  bool stopped = w->stop || stopping.load();
+  pthread_mutex_unlock(&w->mutex);
+  SlowTableGiveBack back = giveBack.load();
+  if (!stopped) QVD_ALWAYS("%s: the dispatch loop answers %s itself", name, w->group);
+  for (const Job& job : jobs) {
+    if (!stopped && back != nullptr) {
+      QVD_DETAIL("request id=%s for %s given back to the dispatch loop", job.request->id, w->group);
+      back(job.request);
+    } else {
+      cp_FreeRequest(job.request);
+    }
+  }
+}
+
 void* workerMain(void* arg) {
   Worker* w = static_cast<Worker*>(arg);
   QVD_ALWAYS("Started worker thread %lx for %s", (unsigned long)pthread_self(), w->group);
   char name[300];
   snprintf(name, sizeof name, "worker of %s", w->group);
-  bool ready = startThreadRuntime(name);
+  // The runtime starts here, not on the dispatch thread: it may wait for
+  // the installation's lock file, and the requests of the other tables are
+  // answered meanwhile.  This table's requests wait in the queue.
+  if (!startThreadRuntime(name)) {
+    giveUp(w, name);
+    return nullptr;
+  }
   yieldToDispatch(name);
   pthread_mutex_lock(&w->mutex);
-  w->state = ready ? State::kReady : State::kFailed;
-  pthread_cond_broadcast(&w->cond);
-  while (ready) {
+  w->state = State::kReady;
+  for (;;) {
     while (w->queue.empty() && !w->stop) pthread_cond_wait(&w->cond, &w->mutex);
     if (w->stop) break;
     Job job = w->queue.front();
@@ -99,44 +135,44 @@ void* workerMain(void* arg) {
     answer(w, job);
     pthread_mutex_lock(&w->mutex);
   }
+  // What is still queued is not answered, like the requests left in the
+  // request table at shutdown; its memory is released.
+  for (const Job& job : w->queue) cp_FreeRequest(job.request);
+  w->queue.clear();
   pthread_mutex_unlock(&w->mutex);
-  if (ready) endThreadRuntime();
-  else QVD_ALWAYS("%s: the dispatch loop answers %s itself", name, w->group);
+  endThreadRuntime();
   return nullptr;
 }
 
-// The group's worker, started when this is its first request; null when it
-// has none.
+// The group's worker (starting or ready), started without waiting when this
+// is the group's first request; null when it has none.
 Worker* workerFor(const char* group) {
-  for (int i = 0; i < workerCount; ++i)
-    if (strcmp(workers[i].group, group) == 0)
-      return workers[i].state == State::kReady ? &workers[i] : nullptr;
+  for (int i = 0; i < workerCount; ++i) {
+    if (strcmp(workers[i].group, group) != 0) continue;
+    pthread_mutex_lock(&workers[i].mutex);
+    bool usable = workers[i].state != State::kFailed;
+    pthread_mutex_unlock(&workers[i].mutex);
+    return usable ? &workers[i] : nullptr;
+  }
   if (workerCount == kMaxWorkers) return nullptr;
   Worker* w = &workers[workerCount];
+  ++workerCount;  // remembered even when it cannot start: tried once per table
   w->group = group;
   w->state = State::kStarting;
   w->stop = false;
   w->builtFor = -1;
-  int rc = pthread_create(&w->thread, nullptr, workerMain, w);
+  int rc = w->thread.start(workerMain, w);
   if (rc != 0) {
     QVD_ALWAYS("Can't create pthread(worker of %s) errno:(%s)", group, strerror(rc));
     w->state = State::kFailed;
-    ++workerCount;  // remembered, so that the table is not tried again
     return nullptr;
   }
-  ++workerCount;
-  pthread_mutex_lock(&w->mutex);
-  while (w->state == State::kStarting) pthread_cond_wait(&w->cond, &w->mutex);
-  bool ready = w->state == State::kReady;
-  pthread_mutex_unlock(&w->mutex);
-  if (!ready) {
-    pthread_join(w->thread, nullptr);
-    w->thread = pthread_t();
-  }
-  return ready ? w : nullptr;
+  return w;
 }
 
 }  // namespace
+
+void setSlowTableGiveBack(SlowTableGiveBack back) { giveBack.store(back); }
 
 bool slowTableWorkerReady(const char* group) { return !stopping.load() && workerFor(group) != nullptr; }
 
@@ -145,32 +181,40 @@ bool handToSlowTableWorker(const char* group, SlowTableBuilder build, bool every
   if (stopping.load()) return false;
   Worker* w = workerFor(group);
   if (w == nullptr) return false;
-  // Traced first: once queued, the request may be answered and freed.
-  QVD_DETAIL("request id=%s for %s handed to its worker", request->id, group);
   pthread_mutex_lock(&w->mutex);
-  w->queue.push_back({request, build, everyRequest, snapshot});
-  pthread_cond_broadcast(&w->cond);
+  bool taken = w->state != State::kFailed && !w->stop;
+  if (taken) {
+    // Traced first: once queued, the request may be answered and freed.
+    QVD_DETAIL("request id=%s for %s handed to its worker", request->id, group);
+    w->queue.push_back({request, build, everyRequest, snapshot});
+    pthread_cond_broadcast(&w->cond);
+  }
   pthread_mutex_unlock(&w->mutex);
-  return true;
+  return taken;
 }
 
 bool slowTableWorkersStopping() { return stopping.load(); }
 
-void stopSlowTableWorkers() {
+void requestSlowTableWorkersStop() {
   stopping.store(true);
   for (int i = 0; i < workerCount; ++i) {
     Worker* w = &workers[i];
     pthread_mutex_lock(&w->mutex);
-    bool running = w->state == State::kReady;
     w->stop = true;
     pthread_cond_broadcast(&w->cond);
     pthread_mutex_unlock(&w->mutex);
-    if (!running) continue;
-    pthread_join(w->thread, nullptr);
-    // What is still queued is not answered, like the requests left in the
-    // request table at shutdown; its memory is released.
-    for (const Job& job : w->queue) cp_FreeRequest(job.request);
-    w->queue.clear();
-    w->state = State::kFailed;
   }
+}
+
+bool stopSlowTableWorkers(const struct timespec* deadline) {
+  requestSlowTableWorkersStop();
+  bool allEnded = true;
+  for (int i = 0; i < workerCount; ++i) {
+    Worker* w = &workers[i];
+    if (!w->thread.join(deadline)) {
+      QVD_ERROR("worker of %s still running", w->group);
+      allEnded = false;
+    }
+  }
+  return allEnded;
 }

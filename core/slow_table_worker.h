@@ -22,24 +22,39 @@
 // for.  A builder run by a worker never writes the table's value array (the
 // loop owns it); it keeps its row in buffers of its own.
 //
-// A worker starts with its table's first request: its thread, then the
-// thread's server runtime (core/thread_runtime.h).  On Linux the thread
-// runs at a lower scheduling priority (nice +10) than the dispatch loop, so
-// that a long build does not take the processor from the other tables'
-// answers on a busy machine.  When either cannot be
-// started, the table has no worker and the dispatch loop answers its
-// requests itself, as it would without workers.
+// A worker starts with its table's first request: the dispatch loop starts
+// its thread and hands it the request at once, without waiting; the thread
+// then starts its server runtime (core/thread_runtime.h), which may wait for
+// the installation's lock file, while the loop goes on answering the other
+// tables (the table's own requests wait in the worker's queue).  On Linux
+// the thread runs at a lower scheduling priority (nice +10) than the
+// dispatch loop, so that a long build does not take the processor from the
+// other tables' answers on a busy machine.  When the thread or its runtime
+// cannot be started, the table has no worker and the dispatch loop answers
+// its requests itself, as it would without workers: the requests the worker
+// took go back to the loop through the give-back function.
+//
+// A request whose answer cannot be sent for lack of memory has its id
+// released in the agent link (cp_DropRequest), as on the dispatch thread, so
+// that a later request with the same id is taken.
 //
 // Shutdown: stopSlowTableWorkers() lets the answer at hand finish (a long
 // builder may ask slowTableWorkersStopping() and end early), releases the
 // requests still queued without answering them (as the request table's are
-// at shutdown), ends each worker's runtime and joins its thread.
+// at shutdown), ends each worker's runtime and joins its thread, waiting at
+// most until a deadline: a worker still waiting for the lock file ends by
+// itself once it gets it, without starting its runtime (the server gate is
+// closed by then).
 //
-// Thread-safety: slowTableWorkerReady, handToSlowTableWorker and
-// stopSlowTableWorkers are called from the dispatch thread;
-// slowTableWorkersStopping from any thread.
+// Thread-safety: slowTableWorkerReady, handToSlowTableWorker,
+// requestSlowTableWorkersStop and stopSlowTableWorkers are called from the
+// dispatch thread; slowTableWorkersStopping from any thread; the give-back
+// function is called from a worker's thread with no lock of this module
+// held.
 #ifndef QVD_CORE_SLOW_TABLE_WORKER_H_
 #define QVD_CORE_SLOW_TABLE_WORKER_H_
+
+#include <ctime>
 
 #include "agentlink/cp_client.h"
 
@@ -47,9 +62,17 @@
 // sends the answer afterwards.  Returns true when it added at least one row.
 using SlowTableBuilder = bool (*)(const char* id);
 
+// Files a request given back by a worker again for the dispatch loop (or
+// releases it when it cannot); called on the worker's thread.
+using SlowTableGiveBack = void (*)(CpRequest* request);
+
+// Sets the give-back function; set once, before the first request.
+void setSlowTableGiveBack(SlowTableGiveBack giveBack);
+
 // True when `group` (a text that lives for the whole run) has a worker,
-// which is started, with its runtime, at the group's first call; false
-// when it has none: the group's requests are then the caller's to answer.
+// starting or ready; its thread is started, without waiting for it, at the
+// group's first call.  False when it has none: the group's requests are
+// then the caller's to answer.
 bool slowTableWorkerReady(const char* group);
 
 // Hands data request `request` of `group` to the group's worker.  With
@@ -57,15 +80,20 @@ bool slowTableWorkerReady(const char* group);
 // while the table has no rows for `snapshot` yet (the number of the
 // statistics snapshot the loop dispatched the request under).  Returns true
 // when the worker took the request: from then on it answers and releases
-// it.  Returns false, the request still the caller's, when the group has no
-// worker or the workers are stopping.
+// it (or gives it back).  Returns false, the request still the caller's,
+// when the group has no worker (any more) or the workers are stopping.
 bool handToSlowTableWorker(const char* group, SlowTableBuilder build, bool everyRequest,
                            long snapshot, CpRequest* request);
 
-// True once stopSlowTableWorkers has begun.
+// True once the workers were asked to stop.
 bool slowTableWorkersStopping();
 
-// Stops every worker (see above).  Harmless when none started.
-void stopSlowTableWorkers();
+// Asks every worker to stop; returns at once.
+void requestSlowTableWorkersStop();
+
+// Stops every worker (see above), waiting for each until `deadline` (on the
+// clock of TimeGet, framework/services.h; null: no limit).  Returns true
+// when no worker runs any more.  Harmless when none started.
+bool stopSlowTableWorkers(const struct timespec* deadline);
 
 #endif  // QVD_CORE_SLOW_TABLE_WORKER_H_

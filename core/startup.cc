@@ -15,6 +15,7 @@
 #include "core/dispatch.h"
 #include "core/globals.h"
 #include "core/hooks.h"
+#include "core/runtime_end.h"
 #include "core/start_notes.h"
 #include "core/switches.h"
 #include "dbhealth/translog_checker.h"
@@ -484,7 +485,7 @@ int run(int argc, char** argv) {
     if (rc != 0) {
       QVD_ALWAYS("Can't create pthread(%s) errno:(%s)", threadName ? threadName : "MVConfigure",
                  strerror(rc));
-      QVD_VxTermRuntime();
+      endServerRuntime();
       return kExitStartupFailed;
     }
   }
@@ -497,12 +498,18 @@ int run(int argc, char** argv) {
 
   resetStatsClock();
 
-  if (!buildServerInfoBlock(program)) return kExitNoMemory;
+  // From here on the add-in threads may run: every way out stops them
+  // before the server runtime ends.
+  if (!buildServerInfoBlock(program)) {
+    endServerRuntime();
+    return kExitNoMemory;
+  }
 
   int rc = startRequestIntake();
   if (rc != 0) {
     QVD_ALWAYS("Can't create pthread(waitForRequest) errno:(%s)", strerror(rc));
-    QVD_VxTermRuntime();
+    endServerRuntime();
+    stopRequestIntake();
     releaseServerInfoBlock();
     return kExitStartupFailed;
   }
@@ -510,7 +517,8 @@ int run(int argc, char** argv) {
     rc = hookStartDatabaseCheckThread();
     if (rc != 0) {
       QVD_ALWAYS("Can't create pthread(checkDBThread) errno:(%s)", strerror(rc));
-      QVD_VxTermRuntime();
+      endServerRuntime();
+      stopRequestIntake();
       releaseServerInfoBlock();
       return kExitStartupFailed;
     }

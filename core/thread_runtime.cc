@@ -1,5 +1,6 @@
 #include "core/thread_runtime.h"
 
+#include "core/server_gate.h"
 #include "dbhealth/translog_checker.h"
 #include "framework/trace.h"
 #include "serverapi/qvd_api.h"
@@ -7,8 +8,15 @@
 QVD_TRACE_UNIT("core/thread_runtime");
 
 bool startThreadRuntime(const char* thread) {
-  int rc = VeloraTransLogChecker::checkAndDisableTransLog();
+  // No wait for the lock file once the collector is stopping.
+  if (!serverGateOpen()) return false;
+  int rc = VeloraTransLogChecker::checkAndDisableTransLog(enterServerGate);
+  if (rc == 507) {
+    QVD_DETAIL("%s: the collector is stopping; thread runtime not started", thread);
+    return false;
+  }
   if (rc != 0) {
+    leaveServerGate();  // a step after the admission failed
     QVD_ALWAYS("%s: switching the transaction log off failed with %d; thread runtime not started",
                thread, rc);
     return false;
@@ -19,13 +27,18 @@ bool startThreadRuntime(const char* thread) {
     QVD_ALWAYS("%s: restoring the transaction log failed with %d; thread runtime not started",
                thread, rc);
     if (status == 0) QVD_VxTermThread();
+    leaveServerGate();
     return false;
   }
   if (status != 0) {
     QVD_ALWAYS("%s: VxInitThread failed with rc: %d", thread, (int)status);
+    leaveServerGate();
     return false;
   }
   return true;
 }
 
-void endThreadRuntime() { QVD_VxTermThread(); }
+void endThreadRuntime() {
+  QVD_VxTermThread();
+  leaveServerGate();
+}

@@ -4,7 +4,9 @@
 #include <cerrno>
 #include <ctime>
 
+#include "core/bounded_thread.h"
 #include "core/globals.h"
+#include "core/server_gate.h"
 #include "dbhealth/database_analyzer.h"
 #include "dbhealth/translog_checker.h"
 #include "dbhealth/vaxel_api_util.h"
@@ -19,13 +21,16 @@ DbCorruptFailoverList dbCorruptFailoverList(maxDbCount);
 DbStatisticsInfoList dbStatisticsInfoList(maxDbCount);
 pthread_mutex_t checkDBResultMutex = PTHREAD_MUTEX_INITIALIZER;
 pthread_mutex_t checkDBMutex = PTHREAD_MUTEX_INITIALIZER;
-pthread_cond_t checkDBCond = PTHREAD_COND_INITIALIZER;
+pthread_cond_t checkDBCond;
 
 namespace {
 
+// The pauses wait for deadlines of TimeGet, which follows the clock that
+// never jumps: a wall clock set back would otherwise stretch a pause.
+const int checkDBCondReady = CondInitMonotonic(&checkDBCond);
+
 std::atomic<bool> stopRequested{false};
-pthread_t checkThread;
-bool checkThreadStarted = false;  // main thread only
+BoundedThread checkThread;  // started and joined by the main thread
 
 long nowSeconds() {
   struct timespec now;
@@ -36,6 +41,7 @@ long nowSeconds() {
 // Waits `seconds` unless a stop is requested meanwhile.  False: the check
 // must end.
 bool pause(unsigned seconds) {
+  (void)checkDBCondReady;
   if (seconds > 0 && !stopRequested) {
     struct timespec deadline;
     TimeGet(&deadline);
@@ -173,14 +179,22 @@ int runDatabaseCheckCycle(const char* server, VeloraConfigParser* parser,
 
 void* checkDatabase(void*) {
   QVD_ENTRY();
-  if (VeloraTransLogChecker::checkAndDisableTransLog() != 0) return nullptr;
+  // Inside the server gate from the transaction-log switch to the runtime's
+  // end: once the collector is stopping, no runtime is started any more.
+  if (!serverGateOpen()) return nullptr;
+  if (VeloraTransLogChecker::checkAndDisableTransLog(enterServerGate) != 0) {
+    leaveServerGate();
+    return nullptr;
+  }
   VxStatus status = QVD_VxInitThread();
   if (VeloraTransLogChecker::checkAndEnableTransLog() != 0) {
     if (status == 0) QVD_VxTermThread();
+    leaveServerGate();
     return nullptr;
   }
   if (status != 0) {
     QVD_ALWAYS("Velora VxInitRuntime failed with rc: %d. checkDatabase thread exit...", (int)status);
+    leaveServerGate();
     return nullptr;
   }
   VeloraConfigParser parser(server_name, checkDbIncludePath, checkDbExcludePath);
@@ -188,12 +202,14 @@ void* checkDatabase(void*) {
   for (;;) {
     if (databaseCheckShouldStop()) {
       QVD_VxTermThread();
+      leaveServerGate();
       QVD_ALWAYS("checkDatabase exiting...");
       break;
     }
     long start = nowSeconds();
     if (runDatabaseCheckCycle(server_name, &parser, &dbViewsConfigMap, pace) == DB_CHECK_STOPPED) {
       QVD_VxTermThread();
+      leaveServerGate();
       break;
     }
     long elapsed = nowSeconds() - start;
@@ -214,19 +230,20 @@ void* checkDatabase(void*) {
 int startDatabaseCheckThread() {
   pthread_mutex_init(&checkDBMutex, nullptr);
   pthread_mutex_init(&checkDBResultMutex, nullptr);
-  pthread_cond_init(&checkDBCond, nullptr);
+  CondInitMonotonic(&checkDBCond);
   stopRequested = false;
-  int rc = pthread_create(&checkThread, nullptr, checkDatabase, nullptr);
-  checkThreadStarted = rc == 0;
-  return rc;
+  return checkThread.start(checkDatabase, nullptr);
 }
 
-void stopDatabaseCheckThread() {
-  if (!checkThreadStarted) return;
+void requestDatabaseCheckStop() {
   pthread_mutex_lock(&checkDBMutex);
   stopRequested = true;
   pthread_cond_broadcast(&checkDBCond);
   pthread_mutex_unlock(&checkDBMutex);
-  pthread_join(checkThread, nullptr);
-  checkThreadStarted = false;
+}
+
+bool stopDatabaseCheckThread(const struct timespec* deadline) {
+  if (!checkThread.started()) return true;
+  requestDatabaseCheckStop();
+  return checkThread.join(deadline);
 }

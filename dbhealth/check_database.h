@@ -18,10 +18,16 @@
 // Shutdown: the thread ends at the next pause (at most about a second)
 // once qvdShutdown is set, the server asks its programs to end, or
 // stopDatabaseCheckThread is called; a cycle cut short publishes nothing.
+// Its server runtime lives inside the server gate (core/server_gate.h):
+// once the gate is closed, a thread still waiting for the installation's
+// lock file ends without starting one.  Pauses and durations follow the
+// clock that never jumps (TimeGet).
 #ifndef QVD_DBHEALTH_CHECK_DATABASE_H_
 #define QVD_DBHEALTH_CHECK_DATABASE_H_
 
 #include <pthread.h>
+
+#include <ctime>
 
 #include "dbhealth/db_record_list.h"
 #include "dbhealth/db_views_config_map.h"
@@ -70,9 +76,13 @@ void* checkDatabase(void* arg);
 // the thread.  Returns 0 or the pthread_create error.
 int startDatabaseCheckThread();
 
+// Asks the thread to end and wakes it from its pause; returns at once.
+void requestDatabaseCheckStop();
+
 // Asks the thread to end, wakes it from its pause and waits until it has
-// ended (and released the server runtime of its thread).  Nothing happens
-// when no thread runs.
-void stopDatabaseCheckThread();
+// ended (and released the server runtime of its thread) or `deadline` (on
+// the clock of TimeGet; null: no limit) has passed.  Returns true when no
+// thread runs any more; nothing happens when none was started.
+bool stopDatabaseCheckThread(const struct timespec* deadline = nullptr);
 
 #endif  // QVD_DBHEALTH_CHECK_DATABASE_H_

@@ -89,7 +89,7 @@ int VeloraTransLogChecker::deleteBackupFile() {
   return 0;
 }
 
-int VeloraTransLogChecker::checkAndDisableTransLog() {
+int VeloraTransLogChecker::checkAndDisableTransLog(bool (*admit)()) {
   BeginSequence();
   int rc = m_fileLock.lock();
   if (rc != 0) {
@@ -97,6 +97,12 @@ int VeloraTransLogChecker::checkAndDisableTransLog() {
     QVD_ALWAYS("Error: failed to get the file lock.");
     EndSequence();
     return rc;
+  }
+  if (admit != nullptr && !admit()) {
+    m_isChanged = 0;
+    QVD_DETAIL("The collector is stopping: vaxel.ini is left as it is.");
+    Release(m_fileLock);
+    return 507;
   }
   // Once per process, at start-up: with the lock held, any backup found is
   // one that a collector which ended too early left behind.

@@ -24,7 +24,8 @@
 // switched and restored.
 //
 // Result codes: 0 success; 2 out of memory; 501 lock; 502 unlock; 503 open;
-// 504 flush; 505 backup removal; 506 read.
+// 504 flush; 505 backup removal; 506 read; 507 not admitted (the collector
+// is stopping).
 #ifndef QVD_DBHEALTH_TRANSLOG_CHECKER_H_
 #define QVD_DBHEALTH_TRANSLOG_CHECKER_H_
 
@@ -39,8 +40,11 @@ class VeloraTransLogChecker {
   // Takes the file lock and, when the ini file has TRANSLOG_STATUS=1, backs
   // it up and sets TRANSLOG_STATUS and PREVIOUS_TRANSLOG_STATUS to 0.
   // Returns 0 with the lock held, or the failing step's code with nothing
-  // held and the ini file untouched.
-  static int checkAndDisableTransLog();
+  // held and the ini file untouched.  With `admit`, once the lock is held
+  // and before the ini file is read, admit() decides whether the caller may
+  // go on (core/server_gate.h): false gives 507.  The wait for the lock has
+  // no time limit, so what the caller may do is decided only once it ends.
+  static int checkAndDisableTransLog(bool (*admit)() = nullptr);
 
   // Restores the saved values when the ini file holds the collector's
   // change, removes the backup, and releases the lock in every case.
