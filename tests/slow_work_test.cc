@@ -1,10 +1,22 @@
 // Requests are answered while the availability check waits for a slow
 // cluster member: the check runs on a thread of its own, keeps its results
 // (status file, trace), stops cleanly at shutdown, and falls back to the
-// dispatch thread when its thread cannot start the server runtime.
+// dispatch thread when its thread cannot start the server runtime.  The
+// slow tables' workers likewise; neither kind of thread makes the dispatch
+// loop wait while it starts its runtime behind another process's hold on
+// the installation's lock file; and a worker whose answer could not be sent
+// for lack of memory releases the request's id.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "e2e_testutil.h"
@@ -73,8 +85,11 @@ TEST(SlowMember, ShutdownEndsTheCheckAfterThePingAtHand) {
   Install install;
   install.writeModel("server.json", slowCluster(3000));
   // The agent ends the conversation while the loop's check waits for the
-  // slow member.
-  Session s = runSession(install, install.env(), requests(40));
+  // slow member (the monitor starts beside the loop, so its ping begins a
+  // moment after the check is due).
+  std::vector<std::string> script = requests(40);
+  script.push_back("sleep 1.5");
+  Session s = runSession(install, install.env(), script);
   ASSERT_EQ(30, s.collectorStatus()) << s.problems();
   std::vector<size_t> pings = all(s, "Calling API to ping server CN=slow/O=acme.");
   ASSERT_EQ(2u, pings.size()) << s.trace;
@@ -145,11 +160,147 @@ TEST(SlowTables, AnsweredByTheLoopWhenTheirWorkerCannotStart) {
   ASSERT_EQ(30, s.collectorStatus()) << s.problems();
   EXPECT_TRUE(s.traced("worker of Velora_Replication: VxInitThread failed with rc: 421"));
   EXPECT_TRUE(s.traced("worker of Velora_Replication: the dispatch loop answers Velora_Replication itself"));
-  EXPECT_FALSE(s.traced("handed to its worker"));
+  // The first request of each table went to the starting worker, which gave
+  // it back; the later ones stay with the loop.
+  for (const char* table : {"Velora_Replication", "Velora_Group_Updates"}) {
+    EXPECT_EQ(1u, all(s, std::string(" for ") + table + " handed to its worker").size()) << table;
+    EXPECT_EQ(1u, all(s, std::string(" for ") + table + " given back to the dispatch loop").size()) << table;
+  }
   EXPECT_EQ((std::vector<std::string>{"1", "4", "7"}), answerIds(s, "Velora_Replication"));
   EXPECT_EQ((std::vector<std::string>{"2", "5", "8"}), answerIds(s, "Velora_Group_Updates"));
   // The worker is tried once per table, not once per request.
   EXPECT_EQ(2u, all(s, "Started worker thread").size());
+}
+
+
+// Holds the installation's lock file as another collector's start does,
+// from take() until release() (or the end of the object).
+class InstallLock {
+ public:
+  explicit InstallLock(const Install& install) : path_(install.binDir() + "/qvdstart.sh") {}
+  ~InstallLock() { release(); }
+  bool take() {
+    fd_ = open(path_.c_str(), O_RDWR);
+    struct flock fl = {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    return fd_ >= 0 && fcntl(fd_, F_SETLKW, &fl) == 0;
+  }
+  void release() {
+    if (fd_ < 0) return;
+    close(fd_);  // ends the record lock
+    fd_ = -1;
+  }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+};
+
+// The answers for `group` that agentsim has reported so far in the running
+// session of `install` (it writes its report line by line).
+size_t answersSoFar(const Install& install, const std::string& group) {
+  size_t n = 0;
+  DIR* dir = opendir(install.root().c_str());
+  if (dir == nullptr) return 0;
+  while (dirent* e = readdir(dir)) {
+    std::string name = e->d_name;
+    if (name.rfind("session", 0) != 0 || name.size() < 5 || name.substr(name.size() - 5) != ".json")
+      continue;
+    std::istringstream report(readFile(install.root() + "/" + name));
+    for (std::string line; std::getline(report, line);) {
+      Json e = Json::parse(line, nullptr, false);
+      if (!e.is_discarded() && e.value("type", "") == "data" && e.value("group", "") == group) ++n;
+    }
+  }
+  closedir(dir);
+  return n;
+}
+
+// Runs `script` (after the registration and a pause in which this test
+// takes the installation's lock file) while the lock is held until agentsim
+// has reported `wanted` answers for Velora_Server or 30 seconds have passed.
+// `waiterStarted` is the trace line of the thread that then waits for the
+// lock.  True in *whileHeld when every wanted answer came while it was held.
+Session whileAnotherProcessHoldsTheLock(const Install& install, std::map<std::string, std::string> env,
+                                        const std::vector<std::string>& script, size_t wanted,
+                                        const std::string& waiterStarted, bool* whileHeld) {
+  env["QVD_TRACE"] = "error,core=detail,dbhealth=detail";
+  std::vector<std::string> full = {"registration", "sleep 3"};
+  full.insert(full.end(), script.begin(), script.end());
+  InstallLock lock(install);
+  std::atomic<bool> answered{false}, waiterBeforeLock{false}, waiterDuringLock{false};
+  std::thread holder([&] {
+    // Taken once start-up's own use of the lock is over.
+    for (int i = 0; i < 600 && readFile(install.traceFile()).find("cp_RegistrationComplete") ==
+                                  std::string::npos;
+         ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    waiterBeforeLock = readFile(install.traceFile()).find(waiterStarted) != std::string::npos;
+    lock.take();
+    for (int i = 0; i < 600 && !answered; ++i) {
+      answered = answersSoFar(install, "Velora_Server") >= wanted;
+      if (!answered) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    waiterDuringLock = readFile(install.traceFile()).find(waiterStarted) != std::string::npos;
+    lock.release();
+  });
+  Session s = runSession(install, env, full);
+  holder.join();
+  EXPECT_FALSE(waiterBeforeLock) << "the lock was taken too late to be waited for";
+  EXPECT_TRUE(waiterDuringLock) << s.trace;
+  *whileHeld = answered;
+  return s;
+}
+
+TEST(LockFile, OtherTablesAreAnsweredWhileAWorkerWaitsForIt) {
+  Install install;
+  auto env = install.env();
+  env["QVD_LOG_VDB_MONITOR"] = "on";
+  bool whileHeld = false;
+  Session s = whileAnotherProcessHoldsTheLock(
+      install, env, {"request Velora_Replication", "request Velora_Server", "expect 1 60", "expect all 60"},
+      1, "Started worker thread", &whileHeld);
+  ASSERT_EQ(30, s.collectorStatus()) << s.problems();
+  EXPECT_TRUE(whileHeld) << s.trace;
+  // The replication request waited for its worker, which answered it once
+  // the lock was free.
+  EXPECT_EQ(1u, s.answers("Velora_Replication").size());
+  EXPECT_EQ(1u, all(s, "Velora_Replication handed to its worker").size());
+}
+
+TEST(LockFile, RequestsAreAnsweredWhileTheAvailabilityMonitorWaitsForIt) {
+  Install install;
+  // 40 requests one after another make the loop due for its first check,
+  // which starts the monitor.
+  std::vector<std::string> script;
+  for (int i = 0; i < 40; ++i) script.insert(script.end(), {"request Velora_Server", "expect 1 60"});
+  script.push_back("sleep 1");
+  bool whileHeld = false;
+  Session s = whileAnotherProcessHoldsTheLock(install, install.env(), script, 40,
+                                              "Started availability monitor thread", &whileHeld);
+  ASSERT_EQ(30, s.collectorStatus()) << s.problems();
+  EXPECT_TRUE(whileHeld) << s.trace;
+  EXPECT_EQ(40u, s.answers("Velora_Server").size());
+}
+
+TEST(SlowTables, AnIdWhoseAnswerCouldNotBeSentForLackOfMemoryIsReleased) {
+  Install install;
+  auto env = install.env();
+  env["QVD_LOG_VDB_MONITOR"] = "on";
+  // No table's answer buffer can be had: every answer fails for lack of
+  // memory (CP_ERR_MEMORY, -10).
+  env["CDP_CPCI_INITIAL_SIZE"] = "2147483647";
+  // The agent sends each id again once the first request had its turn; a
+  // released id is taken as a new request, an outstanding one is skipped.
+  Session s = runSession(install, env,
+                         {"registration", "request Velora_Replication id=5", "request Velora_Server id=6",
+                          "expect-none 5", "request Velora_Replication id=5", "request Velora_Server id=6",
+                          "expect-none 5"});
+  ASSERT_EQ(30, s.collectorStatus()) << s.problems();
+  EXPECT_FALSE(s.traced("already outstanding, request skipped")) << s.trace;
+  EXPECT_EQ(2u, all(s, "cp_SendData(5) for Velora_Replication failed: -10").size()) << s.trace;
+  EXPECT_EQ(2u, all(s, "cp_SendData(6) for Velora_Server failed: -10").size()) << s.trace;
 }
 
 }  // namespace
