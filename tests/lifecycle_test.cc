@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -174,18 +175,23 @@ TEST(Signals, AReaderOfTheTraceThatGoesAwayEndsNothing) {
   auto env = install.env();
   env.erase("QVD_TRACE_FILE");
   std::atomic<bool> sawSwitch{false};
+  // Opened for reading and writing, which does not wait for the collector's
+  // side (it would wait forever if agentsim never got to open it); closing
+  // it leaves the pipe without a reader (no child inherits it).
+  int fd = open(fifo.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
   std::thread reader([&] {
-    int fd = open(fifo.c_str(), O_RDONLY);
     std::string seen;
     char buf[4096];
-    for (ssize_t n; fd >= 0 && (n = read(fd, buf, sizeof buf)) > 0;) {
+    pollfd ready{fd, POLLIN, 0};
+    for (ssize_t n; poll(&ready, 1, 60000) == 1 && (n = read(fd, buf, sizeof buf)) > 0;) {
       seen.append(buf, static_cast<size_t>(n));
       if (seen.find("Transaction log is disabled successfully") != std::string::npos) {
         sawSwitch = true;
         break;
       }
     }
-    if (fd >= 0) close(fd);
+    close(fd);
   });
   Session s = runSession(install, env, {"registration", "request Velora_Server", "expect 1"},
                          "shutdown", {"--collector-output", fifo});
