@@ -11,6 +11,20 @@
 
 QVD_TRACE_UNIT("core/runtime_end");
 
+namespace {
+
+// A thread that has left the gate ends within moments; one that is still
+// outside it after this long is waiting for the lock file, and is left to
+// end by itself (it touches neither vaxel.ini nor the server any more).
+constexpr unsigned kGraceSeconds = 5;
+
+struct timespec earlier(const struct timespec& a, const struct timespec& b) {
+  if (a.tv_sec != b.tv_sec) return a.tv_sec < b.tv_sec ? a : b;
+  return a.tv_nsec < b.tv_nsec ? a : b;
+}
+
+}  // namespace
+
 bool endServerRuntime() {
   struct timespec deadline = DeadlineIn(kThreadStopWait);
   // No runtime starts from here on, and a thread waiting for the lock file
@@ -22,11 +36,16 @@ bool endServerRuntime() {
   requestAvailabilityMonitorStop();
   hookRequestDatabaseCheckStop();
   requestAddInStop();
-  stopSlowTableWorkers(&deadline);
-  stopAvailabilityMonitor(&deadline);
-  hookStopDatabaseCheckThread(&deadline);
-  hookStopAddInThreads(deadline);
-  if (!waitServerGateEmpty(deadline)) {
+  // What decides: no thread inside the server.  Then the threads are
+  // joined, each given a little longer.
+  bool empty = waitServerGateEmpty(deadline);
+  struct timespec grace = earlier(deadline, DeadlineIn(kGraceSeconds));
+  if (!empty) grace = deadline;
+  stopSlowTableWorkers(&grace);
+  stopAvailabilityMonitor(&grace);
+  hookStopDatabaseCheckThread(&grace);
+  hookStopAddInThreads(grace);
+  if (!empty) {
     QVD_ALWAYS("%d collector thread(s) still inside the server after %u seconds; the server "
                "runtime is left to end with the process",
                threadsInsideServerGate(), kThreadStopWait);

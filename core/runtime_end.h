@@ -5,12 +5,15 @@
 // Before the main thread ends the process's runtime (VxTermRuntime), on
 // every way out once any of them may run (the end of the dispatch loop and
 // the start-up failures after the add-in threads started), it closes the
-// server gate (core/server_gate.h), asks them all to stop and waits for
-// them together, at most kThreadStopWait seconds on a clock that never
-// jumps.  The runtime is ended only when no thread is inside the server any
-// more: a thread still inside after the wait (a server call that does not
-// return) would crash on a terminated runtime, so the runtime is then left
-// to end with the process, and a line says so.
+// server gate (core/server_gate.h), asks them all to stop and waits, at
+// most kThreadStopWait seconds on a clock that never jumps, until none is
+// inside the server; then it joins them, giving each a moment more (a
+// thread still waiting for the installation's lock file, held by another
+// process, is left to end by itself: it touches nothing once it has it).
+// The runtime is ended only when no thread is inside the server any more: a
+// thread still inside after the wait (a server call that does not return)
+// would crash on a terminated runtime, so the runtime is then left to end
+// with the process, and a line says so.
 //
 // Thread-safety: main thread only; call once.
 #ifndef QVD_CORE_RUNTIME_END_H_
