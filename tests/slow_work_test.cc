@@ -160,11 +160,14 @@ TEST(SlowTables, AnsweredByTheLoopWhenTheirWorkerCannotStart) {
   ASSERT_EQ(30, s.collectorStatus()) << s.problems();
   EXPECT_TRUE(s.traced("worker of Velora_Replication: VxInitThread failed with rc: 421"));
   EXPECT_TRUE(s.traced("worker of Velora_Replication: the dispatch loop answers Velora_Replication itself"));
-  // The first request of each table went to the starting worker, which gave
-  // it back; the later ones stay with the loop.
+  // At most the first request of each table went to the starting worker
+  // (the worker may have failed before it was handed over), and what it
+  // took it gave back; the later ones stay with the loop.
   for (const char* table : {"Velora_Replication", "Velora_Group_Updates"}) {
-    EXPECT_EQ(1u, all(s, std::string(" for ") + table + " handed to its worker").size()) << table;
-    EXPECT_EQ(1u, all(s, std::string(" for ") + table + " given back to the dispatch loop").size()) << table;
+    size_t handed = all(s, std::string(" for ") + table + " handed to its worker").size();
+    EXPECT_LE(handed, 1u) << table;
+    EXPECT_EQ(handed, all(s, std::string(" for ") + table + " given back to the dispatch loop").size())
+        << table;
   }
   EXPECT_EQ((std::vector<std::string>{"1", "4", "7"}), answerIds(s, "Velora_Replication"));
   EXPECT_EQ((std::vector<std::string>{"2", "5", "8"}), answerIds(s, "Velora_Group_Updates"));
