@@ -1,5 +1,5 @@
-// TCP client end of the agent link: connect with retries, whole writes,
-// message framing of the incoming byte stream.
+// TCP client end of the agent link: connect with retries, whole and bounded
+// writes, message framing of the incoming byte stream.
 #include "agentlink/client_socket.h"
 
 #include <arpa/inet.h>
@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -21,7 +22,27 @@ namespace PWX {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr int kReadSize = 4095;
+
+// A write waiting for the agent runs the thread's wait hook this often.
+constexpr auto kTick = std::chrono::seconds(1);
+// How long a write may go on once the collector is ending.
+constexpr auto kEndingGrace = std::chrono::seconds(1);
+// A stall this long is traced before the link is given up.
+constexpr auto kStallNotice = std::chrono::seconds(5);
+
+// The calling thread's wait hook (ClientSocket::setWaitHook).
+thread_local ClientSocket::WaitHook t_waitHook = nullptr;
+thread_local void* t_waitHookArg = nullptr;
+
+void RunWaitHook(ClientSocket* socket) {
+  if (t_waitHook != nullptr && t_waitHook(t_waitHookArg) != 0) socket->beginEnding();
+}
+
+// A duration in whole seconds for trace lines, a part of one counting as one.
+long long WholeSeconds(std::chrono::milliseconds d) { return (d.count() + 999) / 1000; }
 
 // Position of the first '>' '\n' pair in [data + from, data + len), or -1.
 long FindTerminator(const char* data, size_t len, size_t from) {
@@ -96,30 +117,101 @@ void ClientSocket::shutdownBoth() {
   if (m_fd >= 0) ::shutdown(m_fd, SHUT_RDWR);
 }
 
-void ClientSocket::finishWrites(std::chrono::steady_clock::time_point deadline) {
+// The turn to write (m_sending), held for the life of the object.  Waiting
+// for it calls the thread's wait hook once a second, and ends when the link
+// is given up (unless `evenIfGivenUp`, for the callers that must tidy up
+// after the writers: the writers all leave at once then).
+class ClientSocket::Turn {
+ public:
+  explicit Turn(ClientSocket* s, bool evenIfGivenUp = false) : m_s(s) {
+    std::unique_lock<std::mutex> lock(s->m_writeMutex);
+    Clock::time_point nextTick = Clock::now() + kTick;
+    while (s->m_sending && (evenIfGivenUp || !s->m_givenUp.load())) {
+      if (s->m_turnFree.wait_until(lock, nextTick) == std::cv_status::timeout) {
+        lock.unlock();
+        RunWaitHook(s);
+        lock.lock();
+        nextTick = Clock::now() + kTick;
+      }
+    }
+    if (s->m_sending || (!evenIfGivenUp && s->m_givenUp.load())) return;
+    s->m_sending = true;
+    m_taken = true;
+  }
+  ~Turn() {
+    if (!m_taken) return;
+    std::lock_guard<std::mutex> lock(m_s->m_writeMutex);
+    m_s->m_sending = false;
+    m_s->m_turnFree.notify_all();
+  }
+  Turn(const Turn&) = delete;
+  Turn& operator=(const Turn&) = delete;
+  bool taken() const { return m_taken; }
+
+ private:
+  ClientSocket* m_s;
+  bool m_taken = false;
+};
+
+void ClientSocket::setWaitHook(WaitHook hook, void* arg) {
+  t_waitHook = hook;
+  t_waitHookArg = arg;
+}
+
+void ClientSocket::setStallLimit(std::chrono::milliseconds limit) {
+  m_stallLimit = limit.count() < 1 ? std::chrono::milliseconds(1) : limit;
+}
+
+void ClientSocket::beginEnding() {
+  long long now = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+  long long notYet = 0;
+  m_endingSince.compare_exchange_strong(notYet, now);
+}
+
+Clock::time_point ClientSocket::endingDeadline() const {
+  long long since = m_endingSince.load();
+  if (since == 0) return Clock::time_point::max();
+  return Clock::time_point(std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(since))) +
+         kEndingGrace;
+}
+
+void ClientSocket::giveUp(bool shutDownLink) {
+  m_givenUp.store(true);
+  // After a stall the receiving thread must learn that the conversation is
+  // over; when the collector is ending anyway, the close does that.
+  if (shutDownLink) shutdownBoth();
+  std::lock_guard<std::mutex> lock(m_writeMutex);
+  m_turnFree.notify_all();  // threads waiting for the turn fail at once
+}
+
+void ClientSocket::finishWrites(Clock::time_point deadline) {
   if (m_fd < 0) return;
-  // Polled rather than a timed lock, which thread checkers do not follow.
-  std::unique_lock<std::mutex> hold(m_writeMutex, std::try_to_lock);
-  while (!hold.owns_lock() && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    hold.try_lock();
+  // A write in progress gets until about the deadline, not longer.
+  beginEnding();
+  {
+    std::unique_lock<std::mutex> lock(m_writeMutex);
+    if (!m_turnFree.wait_until(lock, deadline, [this] { return !m_sending; })) {
+      // The peer does not take what is being written: end the write.
+      QVD_ERROR("A write did not finish in time, shutting the connection down");
+      m_givenUp.store(true);
+      shutdownBoth();
+      m_turnFree.wait(lock, [this] { return !m_sending; });
+    }
+    m_sending = true;
   }
-  if (!hold.owns_lock()) {
-    // The peer does not take what is being written: end the write.
-    QVD_ERROR("A write did not finish in time, shutting the connection down");
-    shutdownBoth();
-    hold.lock();
-  }
-  if (!m_held.empty()) flushHeldLocked();
+  if (!m_held.empty()) flushHeld();
   m_holding = false;
   ::shutdown(m_fd, SHUT_WR);
+  std::lock_guard<std::mutex> lock(m_writeMutex);
+  m_sending = false;
+  m_turnFree.notify_all();
 }
 
 void ClientSocket::shutdownRead() {
   if (m_fd >= 0) ::shutdown(m_fd, SHUT_RD);
 }
 
-bool ClientSocket::drainUntilPeerCloses(std::chrono::steady_clock::time_point deadline) {
+bool ClientSocket::drainUntilPeerCloses(Clock::time_point deadline) {
   if (m_fd < 0) return true;
   char scrap[kReadSize];
   for (;;) {
@@ -128,7 +220,7 @@ bool ClientSocket::drainUntilPeerCloses(std::chrono::steady_clock::time_point de
     if (n > 0) continue;
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) return true;  // the connection is gone
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) return false;
     pollfd p{m_fd, POLLIN, 0};
     if (poll(&p, 1, static_cast<int>(left.count()) + 1) == 0) return false;
@@ -140,18 +232,19 @@ bool ClientSocket::write(const String* message) {
 }
 
 bool ClientSocket::write(const char* data, int len) {
-  std::lock_guard<std::mutex> hold(m_writeMutex);
+  Turn turn(this);
+  if (!turn.taken()) return false;
   size_t total = len > 0 ? static_cast<size_t>(len) : 0;
   if (m_holding && m_holder == std::this_thread::get_id() && total <= kHoldLimit) {
     // Gathered answers leave in one send instead of one small segment each.
-    if (m_held.size() + total > kHoldLimit && !flushHeldLocked()) return false;
+    if (m_held.size() + total > kHoldLimit && !flushHeld()) return false;
     m_held.append(data, total);
     m_heldEnds.push_back(m_held.size());
     return true;
   }
   // Whatever is gathered was written before this message.
-  if (!m_held.empty() && !flushHeldLocked()) return false;
-  if (!sendLocked(data, total)) return false;
+  if (!m_held.empty() && !flushHeld()) return false;
+  if (!sendAll(data, total)) return false;
   if (QVD_TRACE_ON(TRACE_DETAIL)) {
     char header[64];
     std::snprintf(header, sizeof header, "send on socket %d \n", m_fd);
@@ -160,23 +253,65 @@ bool ClientSocket::write(const char* data, int len) {
   return true;
 }
 
-bool ClientSocket::sendLocked(const char* data, size_t total) {
+bool ClientSocket::sendAll(const char* data, size_t total) {
   size_t done = 0;
+  Clock::time_point lastProgress = Clock::now();
+  Clock::time_point nextTick = lastProgress + kTick;
+  bool noticed = false;  // the stall of this moment was traced
+  bool notice = m_stallLimit > kStallNotice;
   while (done < total) {
+    if (m_givenUp.load()) return false;
     // MSG_NOSIGNAL: a peer that went away must give an error, not SIGPIPE.
-    ssize_t n = send(m_fd, data + done, total - done, MSG_NOSIGNAL);
-    if (n < 0) {
-      if (errno == EINTR) continue;
+    // MSG_DONTWAIT: the wait for room is made below, within its limits.
+    ssize_t n = send(m_fd, data + done, total - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+      lastProgress = Clock::now();
+      noticed = false;
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
       QVD_ERROR("socket write error:%d\n", errno);
       return false;
     }
-    done += static_cast<size_t>(n);
+    // The agent has not taken what was sent before: wait for room.
+    Clock::time_point now = Clock::now();
+    Clock::time_point endAt = endingDeadline();
+    Clock::time_point stallAt = lastProgress + m_stallLimit;
+    if (now >= endAt) {
+      QVD_ERROR("The collector is ending and the agent did not take the rest of a message: giving the connection up");
+      giveUp(false);
+      return false;
+    }
+    if (now >= stallAt) {
+      QVD_ERROR("The agent took no data for %lld seconds: giving the connection up", WholeSeconds(m_stallLimit));
+      giveUp(true);
+      return false;
+    }
+    Clock::time_point until = std::min({endAt, stallAt, nextTick});
+    if (notice && !noticed) {
+      if (now - lastProgress >= kStallNotice) {
+        QVD_ERROR("The agent has taken no data for %lld seconds; the connection is given up after %lld seconds",
+                  WholeSeconds(kStallNotice), WholeSeconds(m_stallLimit));
+        noticed = true;
+      } else {
+        until = std::min(until, lastProgress + kStallNotice);
+      }
+    }
+    auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count() + 1;
+    pollfd p{m_fd, POLLOUT, 0};
+    poll(&p, 1, static_cast<int>(wait));
+    if (Clock::now() >= nextTick) {
+      RunWaitHook(this);
+      nextTick = Clock::now() + kTick;
+    }
   }
   return true;
 }
 
-bool ClientSocket::flushHeldLocked() {
-  bool ok = sendLocked(m_held.data(), m_held.size());
+bool ClientSocket::flushHeld() {
+  bool ok = sendAll(m_held.data(), m_held.size());
   if (ok && QVD_TRACE_ON(TRACE_DETAIL)) {
     // One dump per message, as if each had been sent on its own.
     char header[64];
@@ -193,17 +328,19 @@ bool ClientSocket::flushHeldLocked() {
 }
 
 void ClientSocket::holdWrites() {
-  std::lock_guard<std::mutex> hold(m_writeMutex);
-  if (m_holding && m_holder != std::this_thread::get_id() && !m_held.empty()) flushHeldLocked();
+  Turn turn(this);
+  if (!turn.taken()) return;
+  if (m_holding && m_holder != std::this_thread::get_id() && !m_held.empty()) flushHeld();
   m_holding = true;
   m_holder = std::this_thread::get_id();
 }
 
 bool ClientSocket::releaseWrites() {
-  std::lock_guard<std::mutex> hold(m_writeMutex);
+  // Also after a give-up: what is gathered is dropped then.
+  Turn turn(this, true);
   if (!m_holding || m_holder != std::this_thread::get_id()) return true;
   m_holding = false;
-  return m_held.empty() || flushHeldLocked();
+  return m_held.empty() || flushHeld();
 }
 
 bool ClientSocket::messageBuffered() const {

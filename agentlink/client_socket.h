@@ -23,23 +23,39 @@
 // waits for the holder.
 //
 // Thread-safety: write() may be called from several threads at once; each
-// message goes out whole (writes are serialised and short sends completed).
+// message goes out whole (writes are serialised and short sends completed)
+// unless the link is given up (below).
 // receive() is called by one thread at a time.  shutdownBoth(),
-// finishWrites() and shutdownRead() may be called from any thread;
-// drainUntilPeerCloses(), closeSocket() and destruction need that no other
-// call is running.
+// finishWrites(), shutdownRead() and beginEnding() may be called from any
+// thread; drainUntilPeerCloses(), closeSocket() and destruction need that no
+// other call is running.
 //
-// Graceful end: finishWrites() lets the write in progress finish, sends the
-// held messages and then an end-of-file, so the peer reads every message
-// whole; drainUntilPeerCloses() then waits for the peer's own end-of-file,
-// so that closing does not find unread bytes (which would make the system
-// reset the connection and the peer lose answers it had not read yet).
+// Bounded sends: a write never waits for the agent without limit.  While
+// the agent takes no bytes, a write waits in steps of at most a second and
+// gives up once the agent has taken nothing for the stall limit (30 seconds
+// unless set otherwise; a stall of 5 seconds is traced first), or one
+// second after the collector began to end (beginEnding(), finishWrites(),
+// or a wait hook asking for it).  A write
+// that gives up leaves the link given up: the message it was writing may be
+// cut, so no later write is tried (each fails at once), and after a stall
+// both directions are shut down, so the thread that receives sees the
+// conversation end.  A thread waiting for another thread's write waits the
+// same way, so it is bounded by that write.
+//
+// Wait hooks: a thread may set a hook of its own (setWaitHook); it is called
+// on that thread about once a second while one of its writes waits for the
+// agent (for room in the connection or for another thread's write), with
+// no mutex held.  A non-zero result begins the ending, as beginEnding().
+// The thread may hold the turn to write meanwhile, so the hook must not
+// write on this socket, and other writers wait while it runs.
 #ifndef QVD_AGENTLINK_CLIENT_SOCKET_H_
 #define QVD_AGENTLINK_CLIENT_SOCKET_H_
 
 #include <netinet/in.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -81,6 +97,24 @@ class ClientSocket {
   // Shuts the receiving direction down, so a blocked receive() returns false.
   void shutdownRead();
 
+  // The collector begins to end: from now on a write waits at most a second
+  // (from this call) for the agent to take the rest of its message.  Later
+  // calls keep the first moment.
+  void beginEnding();
+
+  // Longest time a write may wait while the agent takes no bytes before the
+  // link is given up (at least 1 ms).
+  void setStallLimit(std::chrono::milliseconds limit);
+  std::chrono::milliseconds stallLimit() const { return m_stallLimit; }
+  static constexpr std::chrono::seconds kDefaultStallLimit{30};
+
+  // True once a write gave up (see Bounded sends).
+  bool givenUp() const { return m_givenUp.load(); }
+
+  // Sets the calling thread's wait hook (null: none); see Wait hooks.
+  using WaitHook = int (*)(void* arg);
+  static void setWaitHook(WaitHook hook, void* arg);
+
   // Reads and drops incoming bytes until the peer closes its side (true) or
   // `deadline` passes (false); a deadline already passed drops only what is
   // queued.  No receive() may run at the same time.
@@ -90,7 +124,7 @@ class ClientSocket {
   static constexpr size_t kHoldLimit = 64 * 1024;
 
   // Sends the whole text of `message` (without its terminating zero).  True
-  // unless a send call failed.  While the calling thread holds writes, the
+  // unless a send call failed or the write gave up (see Bounded sends).  While the calling thread holds writes, the
   // message may only be gathered: true then, and a failure shows at the
   // release.
   bool write(const String* message);
@@ -127,15 +161,28 @@ class ClientSocket {
   // Received bytes not yet handed out: the start of the next message.
   std::vector<char> m_leftOver;
   int m_maxMessage = kDefaultMaxMessageLength;
-  std::mutex m_writeMutex;  // one message on the wire at a time
-  // Held writes, guarded by m_writeMutex.
+  // One message on the wire at a time: a writing thread holds the turn
+  // (m_sending) for the whole of its write, but m_writeMutex only to take
+  // and hand back the turn, so that waiting for the agent holds no lock.
+  std::mutex m_writeMutex;
+  std::condition_variable m_turnFree;
+  bool m_sending = false;  // guarded by m_writeMutex
+  // Held writes, guarded by the turn.
   bool m_holding = false;
   std::thread::id m_holder;
   std::string m_held;                // gathered messages, back to back
   std::vector<size_t> m_heldEnds;    // where each gathered message ends
+  // Bounded sends.
+  std::chrono::milliseconds m_stallLimit{kDefaultStallLimit};
+  std::atomic<bool> m_givenUp{false};
+  // When the ending began (steady clock, nanoseconds); 0: not ending.
+  std::atomic<long long> m_endingSince{0};
 
-  bool sendLocked(const char* data, size_t len);
-  bool flushHeldLocked();
+  class Turn;
+  bool sendAll(const char* data, size_t len);
+  bool flushHeld();
+  void giveUp(bool shutDownLink);
+  std::chrono::steady_clock::time_point endingDeadline() const;
 };
 
 }  // namespace PWX

@@ -5,7 +5,10 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <functional>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,6 +16,32 @@
 #include "agentlink/loopback_peer_testutil.h"
 
 namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+// Runs `work` on a thread of its own and waits up to `limit` for it.  When
+// it has not returned by then, `unblock` is run so that the thread ends, and
+// the result is false.
+bool FinishesWithin(seconds limit, const std::function<void()>& work, const std::function<void()>& unblock) {
+  std::promise<void> done;
+  std::future<void> finished = done.get_future();
+  std::thread t([&] {
+    work();
+    done.set_value();
+  });
+  bool inTime = finished.wait_for(limit) == std::future_status::ready;
+  if (!inTime) unblock();
+  t.join();
+  return inTime;
+}
+
+// Far more than the buffers of a loopback connection hold.
+std::string Flood() { return std::string(32 << 20, 'f') + "\n"; }
+
+bool Traced(size_t mark, const std::string& text) {
+  return testutil::TraceSince(mark).find(text) != std::string::npos;
+}
 
 class ClientSocketTest : public ::testing::Test {
  protected:
@@ -195,6 +224,106 @@ TEST_F(ClientSocketTest, ShutdownWakesABlockedReceive) {
   t.join();
   PWX::String msg("<x/>\n");
   EXPECT_FALSE(sock_->write(&msg));
+}
+
+// An agent that takes nothing: the write gives up after the stall limit,
+// and the link is given up whole, so the receiving side sees the end too.
+TEST_F(ClientSocketTest, AgentTakingNothingMakesTheWriteGiveTheLinkUp) {
+  sock_->setStallLimit(milliseconds(300));
+  std::string flood = Flood();
+  size_t mark = testutil::TraceMark();
+  bool written = true;
+  EXPECT_TRUE(FinishesWithin(seconds(30), [&] { written = sock_->write(flood.data(), static_cast<int>(flood.size())); },
+                             [&] { peer_.closeConnection(); }));
+  EXPECT_FALSE(written);
+  EXPECT_TRUE(sock_->givenUp());
+  EXPECT_TRUE(Traced(mark, "The agent took no data for 1 seconds: giving the connection up"));
+  PWX::String msg("<x/>\n");
+  EXPECT_FALSE(sock_->write(&msg));
+  bool received = true;
+  Receive(&received);
+  EXPECT_FALSE(received);
+}
+
+// An agent that reads slowly, in small pieces, but keeps reading gets every
+// byte, however long the write takes in all.
+TEST_F(ClientSocketTest, SlowReaderGetsEveryByteWhole) {
+  sock_->setStallLimit(seconds(2));
+  std::string text;
+  for (int i = 0; text.size() < (6u << 20); ++i) text += "<m i=\"" + std::to_string(i) + "\"/>\n";
+  std::string got;
+  std::thread agent([&] { got = peer_.readSlowly(text.size(), 2048, 1); });
+  EXPECT_TRUE(sock_->write(text.data(), static_cast<int>(text.size())));
+  agent.join();
+  EXPECT_FALSE(sock_->givenUp());
+  EXPECT_EQ(got.size(), text.size());
+  EXPECT_TRUE(got == text);
+}
+
+// The writing thread's wait hook runs about once a second while the agent
+// takes nothing; when it asks to end, the write gets one more second and
+// the link is given up, but not shut down: receiving goes on.
+TEST_F(ClientSocketTest, WaitHookRunsWhileAWriteWaitsAndCanEndIt) {
+  sock_->setStallLimit(seconds(120));
+  std::string flood = Flood();
+  size_t mark = testutil::TraceMark();
+  std::atomic<int> calls{0};
+  bool written = true;
+  EXPECT_TRUE(FinishesWithin(seconds(30),
+                             [&] {
+                               PWX::ClientSocket::setWaitHook(
+                                   [](void* arg) { return ++*static_cast<std::atomic<int>*>(arg) >= 3 ? 1 : 0; },
+                                   &calls);
+                               written = sock_->write(flood.data(), static_cast<int>(flood.size()));
+                               PWX::ClientSocket::setWaitHook(nullptr, nullptr);
+                             },
+                             [&] { peer_.closeConnection(); }));
+  EXPECT_FALSE(written);
+  EXPECT_GE(calls.load(), 3);
+  EXPECT_TRUE(Traced(mark, "The collector is ending and the agent did not take the rest of a message: "
+                           "giving the connection up"));
+  peer_.send("<a/>\n");
+  EXPECT_EQ(Receive(), "<a/>");
+  PWX::String msg("<x/>\n");
+  EXPECT_FALSE(sock_->write(&msg));
+}
+
+// A thread that waits for another thread's stuck write runs its own hook
+// meanwhile, and the ending, begun from a third thread, ends both writes.
+TEST_F(ClientSocketTest, EndingEndsAStuckWriteAndTheWritesWaitingForIt) {
+  sock_->setStallLimit(seconds(120));
+  std::string flood = Flood();
+  std::atomic<bool> stuckDone{false}, waiterDone{false};
+  std::atomic<int> waiterCalls{0};
+  bool stuckWritten = true, waiterWritten = true;
+  std::thread stuck([&] {
+    stuckWritten = sock_->write(flood.data(), static_cast<int>(flood.size()));
+    stuckDone = true;
+  });
+  std::this_thread::sleep_for(milliseconds(200));
+  std::thread waiter([&] {
+    PWX::ClientSocket::setWaitHook([](void* arg) {
+      ++*static_cast<std::atomic<int>*>(arg);
+      return 0;
+    },
+                                   &waiterCalls);
+    PWX::String msg("<w/>\n");
+    waiterWritten = sock_->write(&msg);
+    waiterDone = true;
+  });
+  for (int i = 0; i < 300 && waiterCalls.load() < 2; ++i) std::this_thread::sleep_for(milliseconds(100));
+  EXPECT_GE(waiterCalls.load(), 2);
+  EXPECT_FALSE(stuckDone.load());
+  EXPECT_FALSE(waiterDone.load());
+  sock_->beginEnding();
+  for (int i = 0; i < 300 && !(stuckDone.load() && waiterDone.load()); ++i) std::this_thread::sleep_for(milliseconds(100));
+  bool ended = stuckDone.load() && waiterDone.load();
+  EXPECT_TRUE(ended);
+  if (!ended) peer_.closeConnection();
+  stuck.join();
+  waiter.join();
+  EXPECT_FALSE(stuckWritten);
+  EXPECT_FALSE(waiterWritten);
 }
 
 }  // namespace

@@ -328,6 +328,18 @@ bool TakeRequest(const ClientRequestXMLHandler& h, CpRequest* req) {
   return false;
 }
 
+// How long a send may wait while the agent takes nothing:
+// CDP_CPCI_SEND_TIMEOUT seconds (1 to 86400), else 30.
+std::chrono::milliseconds SendTimeout() {
+  const char* text = EnvGet("CDP_CPCI_SEND_TIMEOUT", 0);
+  long seconds = text != nullptr ? std::strtol(text, nullptr, 10) : 0;
+  if (seconds < 1 || seconds > 86400) {
+    if (text != nullptr) QVD_ERROR("CDP_CPCI_SEND_TIMEOUT=%s is not 1 to 86400 seconds; 30 is used", text);
+    return PWX::ClientSocket::kDefaultStallLimit;
+  }
+  return std::chrono::seconds(seconds);
+}
+
 // Writes a complete message; CP_OK or CP_ERR_WRITE.
 int WriteMessage(const PWX::String* msg) { return g_socket->write(msg) ? CP_OK : CP_ERR_WRITE; }
 
@@ -360,6 +372,7 @@ int cp_OpenConnection() {
   const char* size = EnvGet("CDP_CPCI_INITIAL_SIZE", 0);
   if (size != nullptr) initial_string_size = std::atoi(size);
   if (initial_string_size < 256) initial_string_size = 256;
+  if (connected) g_socket->setStallLimit(SendTimeout());
 
   if (!connected) {
     delete g_socket;
@@ -702,3 +715,12 @@ int cp_ReleaseAnswers() {
   if (!gate.entered()) return CP_ERR_STATE;
   return g_socket->releaseWrites() ? CP_OK : CP_ERR_WRITE;
 }
+
+int cp_BeginShutdown() {
+  CallGate gate(REG_COMPLETE_STATE, Refusal::kQuiet);
+  if (!gate.entered()) return CP_ERR_STATE;
+  g_socket->beginEnding();
+  return CP_OK;
+}
+
+void cp_SetSendWaitHook(int (*hook)(void*), void* arg) { PWX::ClientSocket::setWaitHook(hook, arg); }

@@ -30,6 +30,21 @@
 //     start after it began return CP_ERR_STATE.
 //   - The library keeps its own table of outstanding request ids under its own
 //     lock `outstandingReqHashLock`, never held across socket operations.
+//
+// An agent that does not read: no send waits for the agent without limit.
+// A send (answer, event, task answer, registration) waits while the agent
+// takes no bytes, and also while another thread's send waits, but gives up
+// once the agent has taken nothing for CDP_CPCI_SEND_TIMEOUT seconds
+// (default 30), or one second after the collector began to end
+// (cp_BeginShutdown, cp_CloseConnection, or a wait hook asking for it).  A
+// send that gives up returns CP_ERR_WRITE and leaves the link given up: its
+// message may be cut, so every later send fails at once with CP_ERR_WRITE.
+// After a stall the connection is also shut down, so cp_WaitForRequest
+// reports the end of the conversation (CP_REQ_SHUTDOWN).  Trace lines (error
+// level): "The agent has taken no data for 5 seconds; the connection is
+// given up after N seconds", "The agent took no data for N seconds: giving the
+// connection up", and "The collector is ending and the agent did not take
+// the rest of a message: giving the connection up".
 #ifndef QVD_AGENTLINK_CP_CLIENT_H_
 #define QVD_AGENTLINK_CP_CLIENT_H_
 
@@ -108,7 +123,9 @@ void cp_setPort(int port);
 // the decimal value of CP_PORT.  Closes an open connection first.  Up to four
 // connection attempts (about 30 seconds when nobody listens).  Reads
 // CDP_CPCI_INITIAL_SIZE for the initial size of the response buffers (at
-// least 256, default 4096).
+// least 256, default 4096) and CDP_CPCI_SEND_TIMEOUT for the seconds a send
+// may wait for an agent that takes nothing (1 to 86400, default 30; another
+// value is traced and 30 used).
 // Returns CP_OK (state OPEN_SOCKET_STATE), CP_ERR_NO_PORT, or CP_ERR_CONNECT
 // (state CLOSED_STATE).
 int cp_OpenConnection();
@@ -218,6 +235,20 @@ int cp_HoldAnswers();
 // messages are dropped when the connection is closed first.
 // REG_COMPLETE_STATE only.  Returns CP_OK, CP_ERR_STATE or CP_ERR_WRITE.
 int cp_ReleaseAnswers();
+
+// The collector begins to end: from now on a send waits at most one more
+// second for the agent (see above), so that ending never depends on the
+// agent reading.  Any thread.  REG_COMPLETE_STATE only.  Returns CP_OK or
+// CP_ERR_STATE.
+int cp_BeginShutdown();
+
+// Sets the calling thread's send wait hook (null: none).  While a send of
+// this thread waits for the agent, `hook(arg)` is called on this thread
+// about once a second, with no lock of the library held; a non-zero result
+// begins the shutdown, as cp_BeginShutdown.  So a thread that has other
+// duties (the dispatch loop's) keeps doing them while the agent does not
+// read.  The hook must not call cp_ functions.  Any state.
+void cp_SetSendWaitHook(int (*hook)(void*), void* arg);
 
 // Configuration property `name` from the property map, else from the process
 // environment; null when absent.  The text is not the caller's.  Any state.

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
+#include <future>
 #include <set>
 #include <string>
 #include <thread>
@@ -643,6 +645,81 @@ TEST_F(CpClientTest, CloseWhileOtherThreadsAreInsideCalls) {
               "<pureEvent><attrGroup name=\"G\"><in><al><a v=\"payload\"/></al></in></attrGroup></pureEvent>");
   }
   EXPECT_GT(lines, 0u);
+}
+
+// Runs `work` on a thread of its own and waits up to `limit` seconds for
+// it; when it has not returned by then, `unblock` lets it end and the result
+// is false.
+bool FinishesWithin(int limit, const std::function<void()>& work, const std::function<void()>& unblock) {
+  std::promise<void> done;
+  std::future<void> finished = done.get_future();
+  std::thread t([&] {
+    work();
+    done.set_value();
+  });
+  bool inTime = finished.wait_for(std::chrono::seconds(limit)) == std::future_status::ready;
+  if (!inTime) unblock();
+  t.join();
+  return inTime;
+}
+
+// An agent that asks and then takes nothing: after CDP_CPCI_SEND_TIMEOUT
+// seconds the answer gives up, every later send fails at once, and the
+// waiting side learns that the conversation is over.
+TEST(CpClientStall, AnswerToAnAgentThatTakesNothingEndsTheConversation) {
+  setenv("CDP_CPCI_SEND_TIMEOUT", "1", 1);
+  testutil::LoopbackPeer peer;
+  cp_setPort(peer.port());
+  ASSERT_EQ(cp_OpenConnection(), CP_OK);
+  unsetenv("CDP_CPCI_SEND_TIMEOUT");
+  ASSERT_TRUE(peer.accept());
+  ASSERT_EQ(cp_RegisterAttrGroup("G", 1, &handleG), CP_OK);
+  ASSERT_EQ(cp_RegistrationComplete(), CP_OK);
+  peer.readLine();
+  peer.send("<dataRequest id=\"1\"><attrGroup name=\"G\"/></dataRequest>\n");
+  Request req;
+  req.rc = cp_WaitForRequest(&req.r);
+  ASSERT_EQ(req.r->type, CP_REQ_DATA);
+  // Far more than the connection's buffers hold.
+  std::string value(1000, 'v');
+  const char* row[] = {value.c_str()};
+  for (int i = 0; i < 40000; ++i) ASSERT_EQ(cp_SetAttributeValues(row, 1, "1"), CP_OK);
+  int rc = CP_OK;
+  EXPECT_TRUE(FinishesWithin(30, [&rc] { rc = cp_SendData("1"); }, [&peer] { peer.closeConnection(); }));
+  EXPECT_EQ(rc, CP_ERR_WRITE);
+  EXPECT_EQ(cp_SendEventData(row, 1, &handleG), CP_ERR_WRITE);
+  Request end;
+  EXPECT_TRUE(FinishesWithin(30, [&end] { end.rc = cp_WaitForRequest(&end.r); }, [&peer] { peer.closeConnection(); }));
+  EXPECT_EQ(end.rc, CP_OK);
+  ASSERT_NE(end.r, nullptr);
+  EXPECT_EQ(end.r->type, CP_REQ_SHUTDOWN);
+  cp_CloseConnection();
+}
+
+// The sending thread's wait hook keeps running while the agent takes
+// nothing; when it asks to end, the send gives up a second later, the link
+// stays open for reading, and the close does not wait for the agent.
+TEST_F(CpClientTest, WaitHookRunsWhileAnAnswerWaitsAndCanEndIt) {
+  DataRequest("1", "G");
+  std::string value(1000, 'v');
+  const char* row[] = {value.c_str()};
+  for (int i = 0; i < 40000; ++i) ASSERT_EQ(cp_SetAttributeValues(row, 1, "1"), CP_OK);
+  static std::atomic<int> calls{0};
+  calls = 0;
+  int rc = CP_OK;
+  EXPECT_TRUE(FinishesWithin(
+      30,
+      [&rc] {
+        cp_SetSendWaitHook([](void*) { return ++calls >= 2 ? 1 : 0; }, nullptr);
+        rc = cp_SendData("1");
+        cp_SetSendWaitHook(nullptr, nullptr);
+      },
+      [this] { peer_.closeConnection(); }));
+  EXPECT_EQ(rc, CP_ERR_WRITE);
+  EXPECT_GE(calls.load(), 2);
+  DataRequest("2", "G");  // requests are still read
+  EXPECT_EQ(cp_SendData("2"), CP_ERR_WRITE);
+  EXPECT_EQ(cp_BeginShutdown(), CP_OK);
 }
 
 }  // namespace

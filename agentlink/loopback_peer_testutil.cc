@@ -6,12 +6,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace testutil {
 
@@ -107,6 +109,21 @@ std::string LoopbackPeer::chatterUntilClosed(const std::string& line, bool* endO
     break;
   }
   closeConnection();
+  return all;
+}
+
+std::string LoopbackPeer::readSlowly(size_t bytes, size_t piece, int pauseMs, int timeoutMs) {
+  std::string all = m_pending;
+  m_pending.clear();
+  std::string buf(piece, '\0');
+  while (all.size() < bytes) {
+    pollfd p{m_conn, POLLIN, 0};
+    if (poll(&p, 1, timeoutMs) <= 0) break;
+    ssize_t n = recv(m_conn, &buf[0], std::min(piece, bytes - all.size()), 0);
+    if (n <= 0) break;
+    all.append(buf.data(), static_cast<size_t>(n));
+    if (pauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+  }
   return all;
 }
 

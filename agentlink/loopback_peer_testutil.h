@@ -34,6 +34,11 @@ class LoopbackPeer {
   // reset, a failure or the timeout).  *started is set once bytes arrived.
   std::string chatterUntilClosed(const std::string& line, bool* endOfFile, std::atomic<bool>* started,
                                  int timeoutMs = 10000);
+  // Acts as an agent slow to read: reads `bytes` bytes (after what
+  // readLine() kept) in pieces of at most `piece` bytes with a pause of
+  // `pauseMs` after each.  Stops early when the connection ends or nothing
+  // arrives for timeoutMs.
+  std::string readSlowly(size_t bytes, size_t piece, int pauseMs, int timeoutMs = 10000);
   // True when nothing more arrives within waitMs.
   bool quiet(int waitMs = 200);
   // Closes the accepted connection.

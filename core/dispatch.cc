@@ -2,11 +2,14 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <thread>
 #include <vector>
 
 #include "agentlink/cp_client.h"
@@ -50,6 +53,19 @@ bool requestFiled = false;  // guarded by dataRequestMutex
 
 pthread_t intakeThread;
 bool intakeStarted = false;
+
+// Most requests filed and not yet taken by a pass.  The intake thread files
+// while a pass answers (and the pass may wait for the agent to take its
+// answers); past this many it waits for the next pass, so an agent that
+// sends without reading cannot make the table grow without end: its own
+// sends then wait in turn.
+constexpr int kMaxFiledRequests = 10000;
+// Set once the loop has ended: it takes no more requests, so the intake
+// thread no longer waits for room.
+std::atomic<bool> passesEnded{false};
+
+// The loop's ping interval, for the wait hook.  Main thread only.
+int loopPingInterval = 0;
 
 // Snapshot clock, in seconds of a clock that never jumps: a wall clock set
 // back would otherwise keep an old snapshot (and its "no rows" answers) for
@@ -103,6 +119,18 @@ void wakeIfOwed(void*) {
   if (rc != 0) QVD_ERROR("Error: condition signal failed with %d", rc);
   rc = pthread_mutex_unlock(&dataRequestMutex);
   if (rc != 0) QVD_ERROR("Error: mutex unlock failed with %d", rc);
+}
+
+// Returns once the request table has room for one more request (or the
+// loop has ended).  Intake thread; REQUIRES: outstandingReqHashLock held; it
+// is released while waiting.
+void waitForRoomLocked() {
+  while (outstandingRequests->getCount() >= kMaxFiledRequests && !passesEnded.load()) {
+    LockRelease(&outstandingReqHashLock);
+    // Rare (a pass waits for an agent that does not read): polled.
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    LockGet(&outstandingReqHashLock);
+  }
 }
 
 // Ends the conversation from the intake thread.
@@ -266,6 +294,11 @@ struct HeldAnswer {
 };
 std::vector<HeldAnswer> heldAnswers;
 
+// Set when an answer could not be written: the connection is gone or given
+// up, so no later answer can reach the agent either.  The rest of that pass
+// and every later request is released unanswered.  Main thread only.
+bool answersLost = false;
+
 // Sends the answers held so far; with `holdMore` the answers that follow
 // are held again.  A failed write is traced for each answer it carried, as
 // a failed cp_SendData would have been.
@@ -273,6 +306,7 @@ void sendHeldAnswers(bool holdMore) {
   int rc = cp_ReleaseAnswers();
   if (rc == CP_ERR_WRITE) {
     for (const HeldAnswer& a : heldAnswers) QVD_ERROR("cp_SendData(%s) for %s failed: %d", a.id, a.group, rc);
+    answersLost = true;
   }
   heldAnswers.clear();
   if (holdMore) cp_HoldAnswers();
@@ -397,33 +431,60 @@ bool answer(CpRequest* request) {
     // Nothing was sent and the request is released after this pass: its id
     // would otherwise stay outstanding.
     if (rc == CP_ERR_MEMORY) cp_DropRequest(request->id);
+    if (rc == CP_ERR_WRITE) answersLost = true;
   } else {
     heldAnswers.push_back({request->id, table->groupName});
   }
   return false;
 }
 
+// The requests of the current pass, taken out of the table.  Main thread
+// only; keeps its capacity from pass to pass.
+std::vector<CpRequest*> passRequests;
+
+// Takes every filed request out of the table into passRequests, in the
+// table's order.
+void takeFiledRequests() {
+  passRequests.clear();
+  LockGet(&outstandingReqHashLock);
+  for (QVDHashMapIterator it(outstandingRequests); it.hasNext();) {
+    it.next();
+    passRequests.push_back(static_cast<CpRequest*>(const_cast<void*>(it.getData())));
+  }
+  outstandingRequests->clear();
+  LockRelease(&outstandingReqHashLock);
+}
+
+// Answers the requests filed so far.  They are taken out of the table
+// first, and answered without its lock: answering waits for the agent to
+// take the answers, and meanwhile the intake thread must go on reading (the
+// agent's shutdown notice, or the end of the connection).
 void tablePass() {
   QVD_DETAIL("checking hash table for requests...");
-  LockGet(&outstandingReqHashLock);
+  takeFiledRequests();
+  bool lostBefore = answersLost;
   // The answers of one pass leave together, in one write when they fit,
   // instead of one small write each; they leave before the requests are
   // released and before the pass ends, so none waits for a later pass.
-  if (outstandingRequests->getCount() > 0) cp_HoldAnswers();
-  for (QVDHashMapIterator it(outstandingRequests); it.hasNext();) {
-    it.next();
-    CpRequest* request = static_cast<CpRequest*>(const_cast<void*>(it.getData()));
-    answer(request);
+  if (!passRequests.empty() && !lostBefore) cp_HoldAnswers();
+  size_t answered = 0;
+  for (; answered < passRequests.size() && !answersLost; ++answered) answer(passRequests[answered]);
+  if (!lostBefore) sendHeldAnswers(false);
+  if (answered < passRequests.size()) {
+    // The conversation is ending (the intake thread or the loop sees it
+    // shortly); said once, when it happens.
+    if (lostBefore) {
+      QVD_DETAIL("%zu requests released unanswered: the answers cannot be sent to the agent",
+                 passRequests.size() - answered);
+    } else {
+      QVD_ERROR("%zu requests left unanswered: the answers cannot be sent to the agent",
+                passRequests.size() - answered);
+    }
   }
-  sendHeldAnswers(false);
-  for (QVDHashMapIterator it(outstandingRequests); it.hasNext();) {
-    it.next();
-    CpRequest* request = static_cast<CpRequest*>(const_cast<void*>(it.getData()));
+  for (CpRequest* request : passRequests)
     if (!takenForWorker(request)) cp_FreeRequest(request);
-  }
-  outstandingRequests->clear();
+  passRequests.clear();
   handOverTaken();
-  LockRelease(&outstandingReqHashLock);
 }
 
 // Waits up to one second for a filed request.
@@ -475,10 +536,27 @@ bool askedToEnd() {
   return addInShutdown != 0;
 }
 
+// Called by the agent link about once a second while a send of the
+// dispatch thread waits for the agent: the loop's own duties go on as if
+// the loop were idle, each call counting as one pass.  The availability
+// checks keep their cadence, and a request to end (the server's, or the
+// agent's end) stops the wait: non-zero makes the link give the send up.
+int whileSendWaits(void*) {
+  if (askedToEnd()) return 1;
+  if (!availabilityCheckDue(loopPingInterval)) return 0;
+  QVD_DETAIL("Velora Server and Cluster status cycle");
+  runAvailabilityCheck();
+  return askedToEnd() ? 1 : 0;
+}
+
 int shutDown() {
   // Decided first: closing the link ends the intake thread, which then
   // marks the conversation as ended by the agent.
   int status = qvdShutdown ? 30 : 31;
+  // From here the end never waits for the agent to read: a send gets at
+  // most one more second, and the intake thread no longer waits for room.
+  passesEnded.store(true);
+  cp_BeginShutdown();
   // No thread may be inside the server when its runtime ends.
   endServerRuntime();
   stopRequestIntake();
@@ -553,6 +631,7 @@ void* waitForRequest(void*) {
       QVD_DETAIL("cp_WaitForRequest(%s) got request type=%d for handle=%s id=%s", server_name,
                  request->type, table ? table->groupName : "(unknown)", request->id);
       LockGet(&outstandingReqHashLock);
+      waitForRoomLocked();
       QVD_DETAIL("cp_WaitForRequest saving request in hash table using id=%s", request->id);
       bool duplicate = outstandingRequests->contains(request->id);
       bool stored = !duplicate && outstandingRequests->put(request->id, request);
@@ -593,6 +672,8 @@ void* waitForRequest(void*) {
 
 int runDispatchLoop(int pingInterval) {
   QVD_ENTRY();
+  loopPingInterval = pingInterval;
+  cp_SetSendWaitHook(whileSendWaits, nullptr);
   for (;;) {
     if (askedToEnd()) break;
     // The check runs on every (pingInterval + 1)th pass, on its own thread.

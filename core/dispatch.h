@@ -31,9 +31,30 @@
 // snapshot or run the replication analysis, so no answer waits for the
 // server.
 //
-// Lock order: outstandingReqHashLock before checkDBResultMutex (taken by
-// the database answers inside a table pass).  dataRequestMutex is never held
-// together with another lock.
+// A pass takes the filed requests out of the table under
+// outstandingReqHashLock and answers them without it, so the intake thread
+// keeps reading while a pass waits for the agent to take its answers (the
+// agent's shutdown notice, the end of its connection).  At most 10000
+// requests wait in the table; beyond that the intake thread waits for the
+// next pass, so an agent that sends without reading cannot grow it without
+// end.
+//
+// An agent that does not read: while a send of the loop waits for the
+// agent, the agent link calls the loop back about once a second
+// (cp_SetSendWaitHook); each call counts as one pass, so the availability
+// checks keep their cadence, and the server's or the agent's request to end
+// makes the link give the send up within a second more.  When an answer
+// cannot be written (the connection is lost or given up, see
+// agentlink/cp_client.h), the rest of the pass and every later request is
+// released unanswered, with one trace line ("<n> requests left unanswered:
+// the answers cannot be sent to the agent"); the conversation then ends as
+// for a lost connection (30) or as the server asked (31).  The shutdown
+// begins with cp_BeginShutdown, so no thread's send (a worker's, an add-in
+// thread's) holds the end for more than a second.
+//
+// Lock order: outstandingReqHashLock is never held while answering;
+// checkDBResultMutex is taken by the database answers on their own.
+// dataRequestMutex is never held together with another lock.
 #ifndef QVD_CORE_DISPATCH_H_
 #define QVD_CORE_DISPATCH_H_
 

@@ -147,9 +147,10 @@ void Runner::HandleLine(const std::string& line) {
 }
 
 void Runner::ReadAvailable() {
+  if (readMode_ == ReadMode::kOff) return;
   char buf[65536];
   for (;;) {
-    ssize_t n = recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
+    ssize_t n = recv(fd_, buf, ReadSize(sizeof buf), MSG_DONTWAIT);
     if (n > 0) {
       bytesReceived_ += static_cast<size_t>(n);
       inbuf_.append(buf, static_cast<size_t>(n));
@@ -168,6 +169,7 @@ void Runner::ReadAvailable() {
         inbuf_.clear();
         shutdown(fd_, SHUT_RDWR);
       }
+      if (readMode_ == ReadMode::kSlow) return;  // one piece per pause
       continue;
     }
     if (n == 0) {
@@ -192,10 +194,13 @@ bool Runner::Pump(Clock::time_point deadline, const std::function<bool()>& done)
     if (!canChange || now >= deadline) return done();
     int waitMs = static_cast<int>(
         std::min<long long>(50, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1));
-    if (connected()) {
+    if (connected() && readMode_ != ReadMode::kOff) {
       pollfd p{fd_, POLLIN, 0};
       int r = poll(&p, 1, waitMs);
-      if (r > 0) ReadAvailable();
+      if (r > 0) {
+        ReadAvailable();
+        PaceReading();
+      }
     } else {
       std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
     }
@@ -209,17 +214,20 @@ bool Runner::AwaitRegistration(double seconds) {
 }
 
 bool Runner::SendLine(const std::string& line, bool partial) {
-  if (!connected()) return false;
+  if (!connected() || sendingStopped_) return false;
   std::string data = partial ? line : line + "\n";
   size_t off = 0;
+  Clock::time_point lastTaken = Clock::now();
   while (off < data.size()) {
-    ssize_t n = send(fd_, data.data() + off, data.size() - off, MSG_NOSIGNAL);
+    ssize_t n = send(fd_, data.data() + off, data.size() - off, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n < 0) {
       if (errno == EINTR) continue;
       if (errno == EAGAIN || errno == EWOULDBLOCK) {
         // The collector is slow to read: keep reading its answers meanwhile
         // so that neither side blocks the other.
+        if (readMode_ == ReadMode::kOff && SendStalled(lastTaken)) return false;
         ReadAvailable();
+        PaceReading();
         pollfd p{fd_, POLLOUT, 0};
         poll(&p, 1, 50);
         continue;
@@ -228,7 +236,36 @@ bool Runner::SendLine(const std::string& line, bool partial) {
       return false;
     }
     off += static_cast<size_t>(n);
+    lastTaken = Clock::now();
   }
+  return true;
+}
+
+void Runner::SetReading(const ScriptCommand& c) {
+  const std::string& mode = c.words[0];
+  readMode_ = mode == "off" ? ReadMode::kOff : mode == "slow" ? ReadMode::kSlow : ReadMode::kOn;
+  slowBytes_ = static_cast<size_t>(c.count);
+  slowPause_ = std::chrono::milliseconds(static_cast<long>(c.seconds * 1000 + 0.5));
+  // What is already received is still handled.
+  if (readMode_ != ReadMode::kOff && connected()) ReadAvailable();
+}
+
+size_t Runner::ReadSize(size_t room) const {
+  return readMode_ == ReadMode::kSlow ? std::min(room, slowBytes_) : room;
+}
+
+void Runner::PaceReading() {
+  if (readMode_ == ReadMode::kSlow) std::this_thread::sleep_for(slowPause_);
+}
+
+// With reading off, a collector whose answers are not read stops taking
+// requests in the end; agentsim cannot wait for that for ever.
+bool Runner::SendStalled(Clock::time_point lastTaken) {
+  PollCollector();
+  if (Clock::now() - lastTaken < std::chrono::duration<double>(opts_.timeout)) return false;
+  sendingStopped_ = true;
+  reporter_->Note("the collector took nothing sent for " + std::to_string(static_cast<int>(opts_.timeout)) +
+                  " s while agentsim was not reading; nothing more is sent");
   return true;
 }
 
@@ -245,6 +282,8 @@ std::string Runner::SendDataRequest(const std::string& group, bool quiet) {
 
 bool Runner::RunCommand(const ScriptCommand& c) {
   const std::string& v = c.verb;
+  // With reading off, sending may have stopped for good (SendStalled).
+  if (sendingStopped_ && SendsSomething(c) && c.verb != "close") return true;
   if (SendsSomething(c)) {
     if (!AwaitRegistration(-1)) {
       ExpectFailed(c.where + ": no registration from the collector, cannot " + v);
@@ -311,6 +350,10 @@ bool Runner::RunCommand(const ScriptCommand& c) {
       closed_ = true;
       shutdown(fd_, SHUT_RDWR);
     }
+    return true;
+  }
+  if (v == "reading") {
+    SetReading(c);
     return true;
   }
   if (v == "note") {

@@ -86,6 +86,11 @@ class Runner {
   void MarkClosed();
   void PollCollector();
   void NoteRawRequests(const std::string& sent);
+  // The `reading` command, and what it changes in reading and sending.
+  void SetReading(const ScriptCommand& cmd);
+  size_t ReadSize(size_t room) const;
+  void PaceReading();
+  bool SendStalled(Clock::time_point lastTaken);
   std::string NextId();
   Clock::time_point Deadline(double seconds) const;
 
@@ -107,6 +112,13 @@ class Runner {
   size_t bytesReceived_ = 0;
   std::vector<size_t>* answerSizes_ = nullptr;  // not owned
   std::string answerSizesExcept_;
+  // `reading`: off, on, or slow (slowBytes_ per read, then slowPause_).
+  enum class ReadMode { kOn, kOff, kSlow } readMode_ = ReadMode::kOn;
+  size_t slowBytes_ = 0;
+  std::chrono::milliseconds slowPause_{0};
+  // Set when, with reading off, the collector stopped taking what agentsim
+  // sends: nothing more is sent.
+  bool sendingStopped_ = false;
 };
 
 }  // namespace agentsim

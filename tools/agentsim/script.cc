@@ -33,6 +33,7 @@ const VerbRule* FindRule(const std::string& verb) {
       {"expect-close", 0, 1, {}},
       {"expect-exit", 0, 1, {}},
       {"show", 1, 1, {}},
+      {"reading", 1, 3, {}},
   };
   for (const VerbRule& r : rules)
     if (verb == r.verb) return &r;
@@ -62,6 +63,17 @@ bool ParseInfo(const std::string& text, FilterInfo* info) {
   info->value = parts[2];
   if (parts.size() == 4 && !parts[3].empty()) info->logOp = parts[3];
   return true;
+}
+
+// `reading off`, `reading on`, `reading slow BYTES MS`: the bytes go to
+// count, the pause to seconds.
+bool ParseReading(ScriptCommand* cmd) {
+  const std::vector<std::string>& w = cmd->words;
+  if (w.size() == 1) return w[0] == "off" || w[0] == "on";
+  long ms = 0;
+  if (w.size() != 3 || w[0] != "slow" || !ParseCount(w[1], &cmd->count) || !ParseCount(w[2], &ms)) return false;
+  cmd->seconds = static_cast<double>(ms) / 1000;
+  return cmd->count >= 1 && cmd->count <= 1000000 && ms <= 60000;
 }
 
 }  // namespace
@@ -176,6 +188,8 @@ bool ParseScriptLine(const std::string& text, const std::string& where,
     else if (!ParseCount(cmd.words[0], &cmd.count))
       return fail("bad count '" + cmd.words[0] + "'");
     if (n == 2 && !ParseSeconds(cmd.words[1], &cmd.seconds)) return fail("bad number of seconds '" + cmd.words[1] + "'");
+  } else if (v == "reading") {
+    if (!ParseReading(&cmd)) return fail("reading takes off, on, or slow BYTES MS (1..1000000 bytes, 0..60000 ms)");
   } else if (v == "registration" || v == "expect-close" || v == "expect-exit") {
     if (n == 1 && !ParseSeconds(cmd.words[0], &cmd.seconds)) return fail("bad number of seconds '" + cmd.words[0] + "'");
   }

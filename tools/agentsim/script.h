@@ -26,7 +26,8 @@ struct ScriptCommand {
   std::optional<std::string> id, rsid, subnode, user, shuttingDown;
   std::vector<FilterInfo> info;
   // Counts and time limits: count of `expect`/`expect-event` (-1: "all"),
-  // seconds of sleep / expect-none / a time limit (<0: the default).
+  // seconds of sleep / expect-none / a time limit (<0: the default); for
+  // `reading slow`, the bytes per read and the pause after each.
   long count = 0;
   double seconds = -1;
 };

@@ -69,6 +69,10 @@ TEST(Script, RawLinesAreVerbatimAndWaitsCarryCountsAndTimes) {
   EXPECT_DOUBLE_EQ(e.seconds, 0.5);
   EXPECT_DOUBLE_EQ(Parse("sleep 0.25").seconds, 0.25);
   EXPECT_LT(Parse("expect-exit").seconds, 0);
+  ScriptCommand slow = Parse("reading slow 512 20");
+  EXPECT_EQ(slow.count, 512);
+  EXPECT_DOUBLE_EQ(slow.seconds, 0.02);
+  EXPECT_EQ(Parse("reading off").words, std::vector<std::string>{"off"});
 
   std::optional<ScriptCommand> none;
   std::string error;
@@ -82,7 +86,9 @@ TEST(Script, FaultyLinesAreRefusedWithTheirPlace) {
   EXPECT_EQ(ParseError("frobnicate"), "t:1: unknown command 'frobnicate'");
   for (const char* bad : {"request", "request A B id=3", "request all id=3", "request G ids=3", "task", "task a b",
                           "stop G shuttingDown=TRUE", "expect", "expect many", "expect 2 soon", "sleep -1",
-                          "sleep x", "expect-none", "raw", "request G info=a,b", "task \"open", "shutdown now"})
+                          "sleep x", "expect-none", "raw", "request G info=a,b", "task \"open", "shutdown now", "reading",
+                          "reading slowly", "reading off 5", "reading slow 0 1", "reading slow 512",
+                          "reading slow 512 60001"})
     ParseError(bad);
 }
 
