@@ -527,34 +527,10 @@ std::string sourceDir() {
   return dir != nullptr ? dir : ".";
 }
 
-// NAME=VALUE lines as agentsim --env-file reads them.
-std::map<std::string, std::string> agentsimReading(const std::string& text) {
-  std::map<std::string, std::string> env;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    if (line.empty() || line[0] == '#') continue;
-    size_t eq = line.find('=');
-    if (eq != std::string::npos) env[line.substr(0, eq)] = line.substr(eq + 1);
-  }
-  return env;
-}
-
 std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
   for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
     text.replace(at, from.size(), to);
   return text;
-}
-
-TEST(Examples, EnvironmentFileReadsAlikeForShellAndAgentsim) {
-  Install install;
-  std::string file = sourceDir() + "/examples/qvdclient.env";
-  std::map<std::string, std::string> expected = agentsimReading(readFile(file));
-  ASSERT_TRUE(expected.count("QVD_SERVER"));
-  Outcome shell = runProgram(install, {"-c", "set -a; . \"$0\"; set +a; exec env", file},
-                             {{"PATH", "/usr/bin:/bin"}}, "/bin/sh");
-  ASSERT_EQ(0, shell.status) << shell.err;
-  std::map<std::string, std::string> read = agentsimReading(shell.out);
-  for (const auto& [name, value] : expected) EXPECT_EQ(value, read[name]) << name;
 }
 
 // Values that a shell would run, expand or split: the start script reads
