@@ -2,6 +2,10 @@
 # part of the agent's install tree that belongs to the collector.
 #   <prefix>/<QVD_BINARCH>/vd/bin/qvdclient
 #   <prefix>/<QVD_BINARCH>/vd/doc/qvdclient/  the administrator's guide
+#   <prefix>/<QVD_BINARCH>/vd/doc/qvdclient/examples/  the sample start script
+#     and environment file; the script is not put into vd/bin, where it
+#     would stand for (and could replace) the installation's own start
+#     script and lock file
 # The prefix is the agent's install home (HALCYONHOME).  The simulated
 # server library, agentsim and the relay stand-in stay out: on a real host
 # the collector uses the server's own libvaxel.so (docs/collector.md,
@@ -14,6 +18,10 @@ if(TARGET qvdclient)
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/docs/collector.md ${PROJECT_SOURCE_DIR}/docs/keyword-overrides.md
   DESTINATION ${QVD_BINARCH}/vd/doc/qvdclient COMPONENT collector)
+install(PROGRAMS ${PROJECT_SOURCE_DIR}/examples/qvdstart.sh
+  DESTINATION ${QVD_BINARCH}/vd/doc/qvdclient/examples COMPONENT collector)
+install(FILES ${PROJECT_SOURCE_DIR}/examples/qvdclient.env
+  DESTINATION ${QVD_BINARCH}/vd/doc/qvdclient/examples COMPONENT collector)
 
 set(CPACK_PACKAGE_NAME "qvdclient")
 set(CPACK_PACKAGE_VENDOR "qvdclient")

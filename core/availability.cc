@@ -1,7 +1,5 @@
 #include "core/availability.h"
 
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -10,6 +8,7 @@
 #include "core/globals.h"
 #include "framework/trace.h"
 #include "serverapi/qvd_api.h"
+#include "util/atomic_file.h"
 
 QVD_TRACE_UNIT("core/availability");
 
@@ -135,26 +134,26 @@ bool pingServerClusterUnless(const std::atomic<bool>* stop) {
 }
 
 void createStatusFile(int serverStatus, int clusterStatus) {
-  // A temporary file beside the real one, so that rename() replaces it in
-  // one step; the process id keeps two collectors of one instance apart.
-  char tempName[sizeof statusFileName + 32];
-  int n = snprintf(tempName, sizeof tempName, "%s.%ld.tmp", statusFileName, (long)getpid());
-  if (statusFileName[0] == '\0' || n < 0 || (size_t)n >= sizeof tempName) {
+  if (statusFileName[0] == '\0') {
     QVD_ALWAYS("Open failed for status file: %s", statusFileName);
     return;
   }
-  FILE* file = fopen(tempName, "w");
-  if (file == nullptr) {
+  // A temporary file beside the real one, created exclusively (never
+  // through a link someone left there) and renamed into place in one step.
+  // The file keeps the mode it has, so readers of another user keep their
+  // access; a new one is made as fopen would make it.
+  AtomicFile file(statusFileName, AtomicFile::Ownership::kWherePossible);
+  if (!file.open()) {
     QVD_ALWAYS("Open failed for status file: %s", statusFileName);
+    QVD_ALWAYS("status file: %s", file.reason().c_str());
     return;
   }
   QVD_DETAIL("Writing server status:%d, cluster status:%d to file:%s", serverStatus,
              clusterStatus, statusFileName);
-  bool written = fprintf(file, "%d\n", serverStatus) > 0 && fprintf(file, "%d\n", clusterStatus) > 0;
-  // fclose flushes: its result decides whether the whole text got out.
-  written = (fclose(file) == 0) && written;
-  if (!written || rename(tempName, statusFileName) != 0) {
-    QVD_ALWAYS("Write failed for status file: %s, errno=%d", statusFileName, errno);
-    unlink(tempName);
+  char text[32];
+  int n = snprintf(text, sizeof text, "%d\n%d\n", serverStatus, clusterStatus);
+  if (!file.write(text, static_cast<size_t>(n)) || !file.commit()) {
+    QVD_ALWAYS("Write failed for status file: %s, errno=%d", statusFileName, file.error());
+    QVD_ALWAYS("status file: %s", file.reason().c_str());
   }
 }

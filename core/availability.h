@@ -46,10 +46,12 @@ void pingServerCluster();
 bool pingServerClusterUnless(const std::atomic<bool>* stop);
 
 // Writes the status file: exactly two lines, "%d\n" each.  The file is
-// written under a temporary name in the same directory and renamed into
-// place, so a reader sees either the previous content or the new one,
-// never a half-written file.  A failure is traced; the previous file, if
-// any, then stays as it was.
+// written under a temporary name in the same directory, synced and renamed
+// into place (util/atomic_file.h), so a reader sees either the previous
+// content or the new one, never a half-written file, and nothing is written
+// through a link.  An existing file keeps its mode (and its owner where this
+// user may give it).  A failure is traced; the previous file, if any, then
+// stays as it was.
 void createStatusFile(int serverStatus, int clusterStatus);
 
 #endif  // QVD_CORE_AVAILABILITY_H_

@@ -11,8 +11,12 @@
 
 namespace {
 
+const char kUsage[] = "Usage: qvdclient [--help | --version | --check]\n";
+
+// Exit status of a command line that is not one of the options.
+constexpr int kUsageStatus = 2;
+
 const char kHelp[] =
-    "Usage: qvdclient [--help | --version | --check]\n"
     "\n"
     "qvdclient is the data collector the monitoring agent starts for one Velora\n"
     "server instance. The agent starts it without arguments and hands it its whole\n"
@@ -20,7 +24,9 @@ const char kHelp[] =
     "conversation (exit status 30) or the server asks its programs to end (31); a\n"
     "start-up that fails ends with exit status 0 and a trace line naming the cause.\n"
     "\n"
-    "Options (each on its own; other arguments are passed to the server runtime):\n"
+    "Options (each on its own; any other argument that begins with a dash, or an\n"
+    "option with further arguments, is a usage error: exit status 2, nothing\n"
+    "started; arguments without a dash are passed to the server runtime):\n"
     "  -h, --help   print this text\n"
     "  --version    print the version and the server library (libvaxel) in use\n"
     "  --check      check the configuration in the environment as start-up reads it\n"
@@ -55,19 +61,39 @@ int runCheck() {
 }  // namespace
 
 bool handleAdminOptions(int argc, char** argv, int* status) {
-  if (argc != 2 || argv[1] == nullptr) return false;
-  const char* option = argv[1];
+  // Only arguments that begin with a dash are ours to judge; others go to
+  // the server runtime unchanged.
+  const char* dashed = nullptr;
+  for (int i = 1; i < argc && dashed == nullptr; ++i)
+    if (argv[i] != nullptr && argv[i][0] == '-') dashed = argv[i];
+  if (dashed == nullptr) return false;
+  const char* option = argc == 2 ? argv[1] : nullptr;
+  bool ours = false;
+  for (const char* known : {"--help", "-h", "--version", "--check"})
+    ours = ours || std::strcmp(dashed, known) == 0;
+  if (option == nullptr || !ours) {
+    // A mistyped or combined option must not become a real start: that
+    // would switch vaxel.ini and write the install's files, and end with
+    // status 0, which reads like a passed check.
+    if (!ours)
+      std::fprintf(stderr, "qvdclient: unknown option %s\n", dashed);
+    else
+      std::fprintf(stderr, "qvdclient: %s takes no other arguments\n", dashed);
+    std::fputs(kUsage, stderr);
+    std::fflush(stderr);
+    *status = kUsageStatus;
+    return true;
+  }
   if (std::strcmp(option, "--help") == 0 || std::strcmp(option, "-h") == 0) {
+    std::fputs(kUsage, stdout);
     std::fputs(kHelp, stdout);
     *status = 0;
   } else if (std::strcmp(option, "--version") == 0) {
     std::printf("qvdclient %s\nlibvaxel: %s\n", qvdVersion(),
                 libvaxelDescription(libvaxelInfo()).c_str());
     *status = 0;
-  } else if (std::strcmp(option, "--check") == 0) {
-    *status = runCheck();
   } else {
-    return false;
+    *status = runCheck();
   }
   std::fflush(stdout);
   return true;

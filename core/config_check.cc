@@ -1,6 +1,8 @@
 // The configuration check: every setting and file start-up uses, read-only.
 #include "core/config_check.h"
 
+#include <fcntl.h>
+#include <limits.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +10,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "core/hooks.h"
@@ -16,6 +19,7 @@
 #include "framework/trace.h"
 #include "serverapi/library_info.h"
 #include "stats/keyword_file.h"
+#include "util/atomic_file.h"
 
 extern char** environ;
 
@@ -87,6 +91,38 @@ std::string writeProblem(const std::string& path) {
   if (!isDirectory(dir)) return "directory " + dir + " does not exist";
   std::string problem = accessProblem(dir, W_OK | X_OK);
   return problem.empty() ? problem : "directory " + dir + ": " + problem;
+}
+
+// The reason why this process (its effective user) may not use `path` with
+// `mode`, or "" when it may.
+std::string effectiveAccessProblem(const std::string& path, int mode) {
+  if (faccessat(AT_FDCWD, path.c_str(), mode, AT_EACCESS) == 0) return std::string();
+  return std::strerror(errno);
+}
+
+bool inMyGroups(gid_t gid) {
+  if (gid == getegid()) return true;
+  int count = getgroups(0, nullptr);
+  if (count <= 0) return false;
+  std::vector<gid_t> groups(static_cast<size_t>(count));
+  count = getgroups(count, groups.data());
+  return count > 0 && std::find(groups.begin(), groups.begin() + count, gid) != groups.begin() + count;
+}
+
+// Why a replacement of `path` could not keep its owner, group and mode, the
+// way the vaxel.ini editor replaces it, or "" when it could.
+std::string replaceProblem(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return std::strerror(errno);
+  std::string why = effectiveAccessProblem(path, W_OK);
+  if (!why.empty())
+    return "the collector's user (uid " + std::to_string(geteuid()) + ") may not write it (" + why +
+           ")";
+  if (geteuid() != 0 && (st.st_uid != geteuid() || !inMyGroups(st.st_gid)))
+    return "it belongs to uid " + std::to_string(st.st_uid) + ", gid " + std::to_string(st.st_gid) +
+           ", which the collector's user (uid " + std::to_string(geteuid()) +
+           ") cannot give a new file";
+  return std::string();
 }
 
 // Only digits after optional blanks and sign: what a reader expects.
@@ -166,6 +202,21 @@ bool checkRequired(const Settings& env, Report& r) {
       r.ok(q.name, value);
     }
   }
+  for (const char* name : {"HALCYONHOME", "QVD_VAXELINIPATH"}) {
+    std::string value = text(env, name);
+    if (!value.empty() && value[0] != '/')
+      r.warning(name, "\"" + value +
+                          "\" is not an absolute path: it is taken from the directory the agent "
+                          "starts the collector in. Remedy: a path that begins with /.");
+  }
+  std::string instance = text(env, "QVD_INSTANCE_NAME");
+  if (instance.find('/') != std::string::npos) {
+    r.problem("QVD_INSTANCE_NAME", "\"" + instance +
+                                       "\" contains '/': the name is part of the collector's file "
+                                       "names in vd/bin, so start-up stops. Remedy: a name without "
+                                       "'/'.");
+    complete = false;
+  }
   std::string server = text(env, "QVD_SERVER");
   if (!server.empty()) {
     bool cn = containsCaseless(server, "CN=");
@@ -193,7 +244,8 @@ void checkIniAndLock(const Settings& env, Report& r) {
       r.problem("lock file", lock + ": " + why +
                                  "; start-up stops. Remedy: the installation's start script must "
                                  "exist and be readable and writable by the collector's user (it "
-                                 "is never created).");
+                                 "is never created); on a fresh install copy the sample "
+                                 "vd/doc/qvdclient/examples/qvdstart.sh there.");
     } else {
       r.ok("lock file", lock);
     }
@@ -222,16 +274,33 @@ void checkIniAndLock(const Settings& env, Report& r) {
     return;
   }
   bool logOn = editor.getKeyValue("TRANSLOG_STATUS", &value) == 0 && value == '1';
+  // The editor replaces the file a link points at, in that file's directory.
+  char resolved[PATH_MAX];
+  std::string real = realpath(ini.c_str(), resolved) != nullptr ? resolved : ini;
+  std::string replaceWhy = replaceProblem(real);
   if (!logOn) {
     r.ok("vaxel.ini", ini + " (transaction log off: start-up leaves the file unchanged)");
+    if (!replaceWhy.empty())
+      r.warning("vaxel.ini", real + ": " + replaceWhy +
+                                 ". Start-up leaves the file unchanged now, but stops once the "
+                                 "server's transaction log is on. Remedy: run the collector as "
+                                 "the file's owner, or give the file to the collector's user.");
     return;
   }
   r.ok("vaxel.ini", ini +
                         " (transaction log on: start-up switches it off around the runtime "
                         "start and back on)");
-  why = accessProblem(iniDir, W_OK | X_OK);
+  if (!replaceWhy.empty()) {
+    r.problem("vaxel.ini", real + ": " + replaceWhy +
+                               "; the collector replaces the file only with one of the same owner, "
+                               "group and mode, so it leaves it unchanged and start-up stops. "
+                               "Remedy: run the collector as the file's owner, or give the file "
+                               "to the collector's user.");
+  }
+  std::string realDir = directoryOf(real);
+  why = effectiveAccessProblem(realDir, W_OK | X_OK);
   if (!why.empty()) {
-    r.problem("QVD_VAXELINIPATH", "directory " + iniDir + " is not writable (" + why +
+    r.problem("QVD_VAXELINIPATH", "directory " + realDir + " is not writable (" + why +
                                       "); the new vaxel.ini is written beside the old one, so "
                                       "start-up stops. Remedy: give the collector's user write "
                                       "permission on the directory.");
@@ -344,7 +413,7 @@ void checkDbConfiguration(const Settings& env, int interval, Report& r) {
   }
   if (!exclude.empty()) r.ok("QVD_CHECK_DB_EXCLUDE_PATH", exclude);
   if (!views.empty()) {
-    FILE* file = std::fopen(views.c_str(), "r");
+    FILE* file = std::fopen(views.c_str(), "re");
     if (file == nullptr) {
       r.problem("QVD_CHECK_DB_VIEW_CONFIG_FILE",
                 views + " cannot be read (" + std::strerror(errno) +
@@ -414,7 +483,7 @@ void checkInstallFiles(const Settings& env, Report& r) {
   }
   if (chosen.empty()) {
     r.ok("keyword overrides", "no override file: the built-in keywords are used");
-  } else if (FILE* file = std::fopen(chosen.c_str(), "r")) {
+  } else if (FILE* file = std::fopen(chosen.c_str(), "re")) {
     OverrideFileReport report = checkOverrideFile(file);
     std::fclose(file);
     if (report.problems.empty()) {
@@ -451,6 +520,24 @@ void checkAddIn(const Settings& env, Report& r) {
   if (!host.empty() && host != "none") r.ok("QVD_MVHOSTNAME", host);
   bool portSet = !port.empty() && port != "none";
   bool hostSet = !host.empty() && host != "none";
+  std::string home = text(env, "HALCYONHOME");
+  std::string arch = text(env, "QVD_BINARCH");
+  if (portSet && hostSet && !home.empty() && !arch.empty()) {
+    std::string relay = home + "/" + arch + "/vd/bin/qvdmvevent";
+    struct stat st;
+    std::string why = stat(relay.c_str(), &st) != 0 ? std::strerror(errno)
+                      : !S_ISREG(st.st_mode)        ? std::string("not a file")
+                                                    : effectiveAccessProblem(relay, X_OK);
+    if (!why.empty()) {
+      r.problem("add-in relay", relay + ": " + why +
+                                    "; with QVD_MVPORT and QVD_MVHOSTNAME set the collector starts "
+                                    "it to receive the add-in's events, and no event arrives. "
+                                    "Remedy: install the add-in's qvdmvevent there, executable by "
+                                    "the collector's user, or set QVD_MVPORT=none.");
+    } else {
+      r.ok("add-in relay", relay);
+    }
+  }
   if (portSet != hostSet) {
     r.warning(portSet ? "QVD_MVHOSTNAME" : "QVD_MVPORT",
               std::string("not set while ") + (portSet ? "QVD_MVPORT" : "QVD_MVHOSTNAME") +
@@ -467,7 +554,19 @@ void checkAgentPort(const Settings& env, Report& r) {
   } else if (!isPort(port)) {
     r.problem("CP_PORT", "\"" + port +
                              "\" is not a port number; start-up stops. Remedy: the "
-                             "agent's TCP port on 127.0.0.1 (0 to 65535).");
+                             "agent's TCP port on 127.0.0.1 (1 to 65535).");
+  } else if (!isPlainNumber(port) || port.find_first_of(" \t+-") != std::string::npos) {
+    int number = 0;
+    convertDecimal(port.c_str(), &number);
+    r.problem("CP_PORT", "\"" + port + "\" is not a port number: start-up would read it as " +
+                             std::to_string(number) +
+                             " (only the leading digits count) and talk to whatever listens "
+                             "there. Remedy: the agent's TCP port on 127.0.0.1, digits only.");
+  } else if (std::atoi(port.c_str()) == 0) {
+    r.problem("CP_PORT", "\"" + port +
+                             "\" is no port an agent can listen on; start-up stops after its "
+                             "connection attempts. Remedy: the agent's TCP port on 127.0.0.1 "
+                             "(1 to 65535).");
   } else {
     r.ok("CP_PORT", port);
   }
@@ -499,7 +598,7 @@ void checkTrace(const Settings& env, Report& r) {
   std::string levels = text(env, "QVD_TRACE");
   std::string source = "QVD_TRACE";
   if (!control.empty() && exists(control)) {
-    FILE* file = std::fopen(control.c_str(), "r");
+    FILE* file = std::fopen(control.c_str(), "re");
     if (file == nullptr) {
       r.warning("QVD_TRACE_CONTROL", control + " cannot be read (" + std::strerror(errno) +
                                          "); QVD_TRACE applies. Remedy: make it readable.");

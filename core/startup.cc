@@ -123,7 +123,16 @@ bool readEnvironment() {
       "QVD_INSTANCE_NAME", &instance_name,
       "Instance name must be provided in the environment(QVD_INSTANCE_NAME), exiting...",
       "QVD_INSTANCE_NAME(%s) found"};
-  return need(kInstance);
+  if (!need(kInstance)) return false;
+  // The name becomes part of file names in the install's bin directory
+  // (status file, keyword files, template): a '/' would put them elsewhere.
+  if (strchr(instance_name, '/') != nullptr) {
+    QVD_ALWAYS("Instance name QVD_INSTANCE_NAME(%s) must not contain '/': it is part of the names "
+               "of the collector's files in %s/%s/vd/bin, exiting...",
+               instance_name, halcyon_home, binArch);
+    return false;
+  }
+  return true;
 }
 
 // Initialises the server runtime with the transaction log switched off

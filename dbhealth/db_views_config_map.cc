@@ -85,7 +85,7 @@ void DbViewsConfigMap::removeAll() {
 
 int DbViewsConfigMap::parseDbViewConfigFile(const char* fileName, DbViewsConfigMap* map) {
   if (fileName == nullptr || map == nullptr) return 1;
-  FILE* file = fopen(fileName, "r");
+  FILE* file = fopen(fileName, "re");
   if (file == nullptr) return 303;
   std::string line;
   int number = 0;

@@ -113,6 +113,44 @@ TEST_F(TransLogTest, DisableThenRestoreKeepsEveryOtherByte) {
   EXPECT_EQ(1u, ListDir(ini_dir_).size());
 }
 
+// The backup holds what vaxel.ini holds, so no one may read it who may not
+// read vaxel.ini; and an administrator's link to the ini file stays a link.
+TEST_F(TransLogTest, BackupHasTheIniFilesModeAndOwnerAndALinkedIniStaysLinked) {
+  const std::string text = "TRANSLOG_STATUS=1\nPREVIOUS_TRANSLOG_STATUS=1\n";
+  std::string real = root_ + "/elsewhere.ini";
+  WriteFile(real, text);
+  ASSERT_EQ(0, chmod(real.c_str(), 0600));
+  bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(0, chown(real.c_str(), 4321, 4322));
+  }
+  ASSERT_EQ(0, symlink(real.c_str(), ini().c_str()));
+  mode_t old_umask = umask(022);
+
+  ASSERT_EQ(0, VeloraTransLogChecker::checkAndDisableTransLog());
+  std::vector<std::string> names = backups();
+  ASSERT_EQ(1u, names.size());
+  struct stat st;
+  ASSERT_EQ(0, stat((home_ + "/config/" + names[0]).c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 07777);
+  if (root) {
+    EXPECT_EQ(4321u, st.st_uid);
+    EXPECT_EQ(4322u, st.st_gid);
+  }
+  ASSERT_EQ(0, VeloraTransLogChecker::checkAndEnableTransLog());
+  umask(old_umask);
+
+  ASSERT_EQ(0, lstat(ini().c_str(), &st));
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(text, ReadFile(real));
+  ASSERT_EQ(0, stat(real.c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 07777);
+  if (root) {
+    EXPECT_EQ(4321u, st.st_uid);
+  }
+  EXPECT_TRUE(backups().empty());
+}
+
 TEST_F(TransLogTest, LowerCaseKeyIsChangedInPlace) {
   const std::string text = "translog_status=1\nprevious_translog_status=1\n";
   WriteFile(ini(), text);

@@ -1,7 +1,6 @@
 // VaxelIniEditor: in-place single-character edits of vaxel.ini.
 #include "dbhealth/vaxel_ini_editor.h"
 
-#include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +12,7 @@
 #include <string>
 
 #include "framework/trace.h"
+#include "util/atomic_file.h"
 
 QVD_TRACE_UNIT("dbhealth/vaxel_ini_editor");
 
@@ -35,7 +35,8 @@ void VaxelIniEditor::freeBuff() {
 int VaxelIniEditor::loadFile() { return loadFile(file_name_); }
 
 int VaxelIniEditor::loadFile(const char* name) {
-  FILE* f = std::fopen(name, "r");
+  loaded_ = false;
+  FILE* f = std::fopen(name, "re");
   if (f == nullptr) {
     int open_errno = errno;
     QVD_ALWAYS("Error: can not open file %s", name);
@@ -47,6 +48,8 @@ int VaxelIniEditor::loadFile(const char* name) {
     return 503;
   }
   QVD_DETAIL("%s is opened with r option successfully.", name);
+  // What a copy of this file takes over: its mode and owner.
+  loaded_ = ::fstat(fileno(f), &loaded_stat_) == 0;
   long size = -1;
   if (std::fseek(f, 0, SEEK_END) == 0) size = std::ftell(f);
   // A file we cannot measure, or one too large for the int sizes of this
@@ -94,64 +97,37 @@ int VaxelIniEditor::loadFile(const char* name) {
 
 int VaxelIniEditor::saveFile() { return saveFile(file_name_); }
 
-namespace {
-
-// Writes all of buf to fd; false on any failure.
-bool WriteAll(int fd, const char* buf, size_t len) {
-  while (len > 0) {
-    ssize_t w = ::write(fd, buf, len);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    buf += w;
-    len -= static_cast<size_t>(w);
-  }
-  return true;
-}
-
-}  // namespace
-
 int VaxelIniEditor::saveFile(const char* name) {
-  // Replace the file a link points at, not the link.
+  bool ownFile = std::strcmp(name, file_name_) == 0;
+  // The file itself is replaced where it is: when its name is a link (the
+  // administrator's own), the file the link points at.  A copy is a new
+  // file under exactly the name given.
   char resolved[PATH_MAX];
-  std::string target = realpath(name, resolved) != nullptr ? resolved : name;
-  std::string tmp = target + ".qvdtmpXXXXXX";
-  int fd = ::mkstemp(&tmp[0]);
-  if (fd < 0) {
-    int create_errno = errno;
+  std::string target = ownFile && realpath(name, resolved) != nullptr ? resolved : name;
+  // The file itself keeps its owner, group and mode, or is not replaced at
+  // all; a copy gets the loaded file's mode, and its owner where this user
+  // may give it.
+  AtomicFile file(target,
+                  ownFile ? AtomicFile::Ownership::kExact : AtomicFile::Ownership::kWherePossible,
+                  loaded_ ? &loaded_stat_ : nullptr);
+  if (!file.open()) {
     QVD_ALWAYS("Error: can not open file %s with write option.", name);
-    size_t slash = target.find_last_of('/');
-    std::string dir = slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
-    QVD_ALWAYS(
-        "No new file can be created in directory %s: %s. The directory must exist and be "
-        "writable by the collector's user.",
-        dir.c_str(), std::strerror(create_errno));
+    if (file.failure() == AtomicFile::Failure::kKeep) {
+      QVD_ALWAYS(
+          "%s. The collector replaces the file only as a file of the same owner, group and mode: "
+          "run it as the file's owner, or give the file to the collector's user.",
+          file.reason().c_str());
+    } else {
+      QVD_ALWAYS("No new file can be created in directory %s: %s. The directory must exist and be "
+                 "writable by the collector's user.",
+                 directoryOf(target).c_str(), std::strerror(file.error()));
+    }
     return 503;
   }
-  struct stat st;
-  mode_t mode = 0644;
-  if (::stat(target.c_str(), &st) == 0) {
-    mode = st.st_mode & 07777;
-    if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
-      // Not permitted for an ordinary user; the file then belongs to us.
-    }
-  }
-  bool ok = WriteAll(fd, content_ ? content_ : "", static_cast<size_t>(content_size_)) &&
-            ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-  if (::close(fd) != 0) ok = false;
-  if (!ok || ::rename(tmp.c_str(), target.c_str()) != 0) {
-    ::unlink(tmp.c_str());
+  if (!file.write(content_ ? content_ : "", static_cast<size_t>(content_size_)) || !file.commit()) {
     QVD_ALWAYS("Error: can not flush to the vaxel.ini.");
+    QVD_ALWAYS("%s", file.reason().c_str());
     return 504;
-  }
-  // Make the rename itself durable.
-  size_t slash = target.find_last_of('/');
-  std::string dir = slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
-  int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    ::fsync(dfd);
-    ::close(dfd);
   }
   QVD_DETAIL("Write the content to vaxel.ini successfully.");
   return 0;

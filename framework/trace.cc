@@ -108,7 +108,7 @@ Config ParseConfig(const char* text, std::vector<std::string>* unknown = nullptr
 bool ReadControlFile(std::string* out) {
   const char* path = std::getenv("QVD_TRACE_CONTROL");
   if (path == nullptr || *path == '\0') return false;
-  FILE* f = std::fopen(path, "r");
+  FILE* f = std::fopen(path, "re");
   if (f == nullptr) return false;
   char buf[4096];
   bool ok = std::fgets(buf, sizeof buf, f) != nullptr;

@@ -11,6 +11,7 @@
 #include "core/globals.h"
 #include "framework/trace.h"
 #include "stats/catalogue.h"
+#include "util/atomic_file.h"
 
 QVD_TRACE_UNIT("stats/keyword_file");
 
@@ -221,10 +222,16 @@ OverrideFileReport readOverrides(FILE* file, bool apply) {
   return report;
 }
 
+// The template is written like the status file: into a temporary file
+// created exclusively beside it and renamed into place, so nothing is
+// written through a link someone left at its name, and an existing
+// template keeps its mode.
 void writeTemplate(const std::string& path) {
-  FILE* out = std::fopen(path.c_str(), "w");
+  AtomicFile file(path, AtomicFile::Ownership::kWherePossible);
+  FILE* out = file.open() ? file.stream() : nullptr;
   if (out == nullptr) {
     QVD_ALWAYS("Open failed for fileNameOut: %s", path.c_str());
+    if (!file.reason().empty()) QVD_ALWAYS("template: %s", file.reason().c_str());
     return;
   }
   QVD_DETAIL("write header");
@@ -236,7 +243,10 @@ void writeTemplate(const std::string& path) {
     writeTable(out, table->groupName, table->columns, table->keywords, table->columnCount);
   }
   QVD_DETAIL("close file");
-  if (std::fclose(out) != 0) QVD_ALWAYS("Write failed for fileNameOut: %s", path.c_str());
+  if (!file.commit()) {
+    QVD_ALWAYS("Write failed for fileNameOut: %s", path.c_str());
+    QVD_ALWAYS("template: %s", file.reason().c_str());
+  }
   QVD_DETAIL("exit procedure");
 }
 
@@ -244,7 +254,7 @@ void writeTemplate(const std::string& path) {
 // read is reported with the system's reason (start-up then goes on as if it
 // were absent).
 FILE* openOverrideFile(const std::string& path) {
-  FILE* file = std::fopen(path.c_str(), "r");
+  FILE* file = std::fopen(path.c_str(), "re");
   if (file == nullptr && errno != ENOENT) {
     QVD_ALWAYS(
         "keyword override file %s cannot be read (%s); it is skipped. Make it readable "

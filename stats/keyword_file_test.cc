@@ -292,6 +292,36 @@ TEST_F(KeywordFileTest, AnUnwritableTemplateIsReportedAndOverridesStillApply) {
   EXPECT_NE(trace().find("keyword tables not loaded"), std::string::npos);
 }
 
+// The template sits beside the server's own files: a link left at its name
+// is replaced, never written through, and a template the administrator
+// made private stays private.
+TEST_F(KeywordFileTest, TheTemplateNeverFollowsALinkAndKeepsItsMode) {
+  std::string victim = home_ + "/victim";
+  writeFile(victim, "precious\n");
+  ASSERT_EQ(0, symlink(victim.c_str(), (bin_ + "qvdtbl_inst1.out").c_str()));
+  loadTables();
+  EXPECT_EQ("precious\n", readFile(victim));
+  struct stat st;
+  ASSERT_EQ(0, lstat((bin_ + "qvdtbl_inst1.out").c_str(), &st));
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(0u, templateText().find("#---")) << templateText().substr(0, 100);
+
+  ASSERT_EQ(0, chmod((bin_ + "qvdtbl_inst1.out").c_str(), 0600));
+  mode_t old_umask = umask(0);
+  loadTables();
+  umask(old_umask);
+  ASSERT_EQ(0, stat((bin_ + "qvdtbl_inst1.out").c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 07777);
+  // Nothing but the template is left in the directory.
+  std::string listing;
+  if (FILE* ls = popen(("ls -A " + bin_).c_str(), "r")) {
+    char line[256];
+    while (fgets(line, sizeof line, ls)) listing += line;
+    pclose(ls);
+  }
+  EXPECT_EQ("qvdtbl_inst1.out\n", listing);
+}
+
 // Override lines with random indices, damaged at random with pieces of the
 // syntax: whatever they hold, loadTables stays inside every buffer (the
 // sanitizer builds check) and only stores keywords of overridable groups,

@@ -142,9 +142,9 @@ TEST(AdminOptions, HelpAndVersionNeedNoConfiguration) {
   EXPECT_TRUE(run.err.empty()) << run.err;
   EXPECT_FALSE(fs::exists(install.traceFile()));
 
-  // An argument that is not one of the options still goes to the server
-  // runtime: the collector starts (and here stops for want of settings).
-  run = runProgram(install, {"--verbose"}, env);
+  // An argument without a dash still goes to the server runtime: the
+  // collector starts (and here stops for want of settings).
+  run = runProgram(install, {"=/opt/velora/vaxel.ini"}, env);
   EXPECT_EQ(0, run.status);
   std::string trace = readFile(install.traceFile());
   EXPECT_NE(std::string::npos,
@@ -152,6 +152,34 @@ TEST(AdminOptions, HelpAndVersionNeedNoConfiguration) {
       << trace;
   EXPECT_NE(std::string::npos, trace.find("Velora Server Name must be provided in the "
                                           "environment(QVD_SERVER), exiting..."));
+}
+
+// A mistyped or combined option must not become a real start: that would
+// switch vaxel.ini, write the status file and template, and end with 0,
+// which reads like a passed check.
+TEST(AdminOptions, AnyOtherDashedCommandLineIsAUsageErrorThatTouchesNothing) {
+  Install install;
+  writeText(install.iniDir() + "/vaxel.ini", "[Vaxel]\nTRANSLOG_STATUS=1\n");
+  // Without CP_PORT: a start would stop at the agent port, after vaxel.ini,
+  // the status file and the template.
+  auto env = install.env();
+  auto before = snapshot(install);
+  const std::vector<std::vector<std::string>> commands = {
+      {"--check", "-v"}, {"--help", "--version"}, {"--version", "x"}, {"-V"}, {"--verbose"},
+      {"-"},  {"extra", "--check"}, {"-h", "-h"}};
+  for (const auto& args : commands) {
+    std::string shown;
+    for (const std::string& a : args) shown += a + " ";
+    Outcome run = runProgram(install, args, env);
+    EXPECT_EQ(2, run.status) << shown << run.out << run.err;
+    EXPECT_TRUE(run.out.empty()) << shown << run.out;
+    EXPECT_TRUE(run.errHas("\nUsage: qvdclient [--help | --version | --check]\n")) << shown << run.err;
+    EXPECT_EQ(before, snapshot(install)) << shown;
+  }
+  Outcome run = runProgram(install, {"-V"}, env);
+  EXPECT_TRUE(run.errHas("qvdclient: unknown option -V\n")) << run.err;
+  run = runProgram(install, {"--check", "-v"}, env);
+  EXPECT_TRUE(run.errHas("qvdclient: --check takes no other arguments\n")) << run.err;
 }
 
 TEST(AdminOptions, CopiedBinaryFindsNoLibraryOfTheBuildTree) {
@@ -267,6 +295,65 @@ TEST(ConfigCheck, BrokenSetupReportsEveryProblemAtOnce) {
       << run.out;
   EXPECT_TRUE(run.has("line 4: qvdtbl.in scan error for table name with line: ")) << run.out;
   EXPECT_EQ(before, snapshot(install));
+}
+
+TEST(ConfigCheck, PortsPathsInstanceNameAndRelay) {
+  Install install;
+  auto env = install.env();
+  env["QVD_MVPORT"] = "7000";
+  env["QVD_MVHOSTNAME"] = "127.0.0.1";
+  env["CP_PORT"] = "80abc";
+  auto before = snapshot(install);
+  Outcome run = runProgram(install, {"--check"}, env);
+  EXPECT_EQ(1, run.status) << run.out;
+  EXPECT_TRUE(run.has("problem  CP_PORT: \"80abc\" is not a port number: start-up would read it "
+                      "as 80"))
+      << run.out;
+  EXPECT_TRUE(run.has("problem  add-in relay: " + install.binDir() +
+                      "/qvdmvevent: No such file or directory; with QVD_MVPORT and QVD_MVHOSTNAME "
+                      "set"))
+      << run.out;
+
+  // A relay that cannot be run, port 0, relative paths, and an instance
+  // name that would put the collector's files elsewhere.
+  writeText(install.binDir() + "/qvdmvevent", "#!/bin/sh\n");
+  chmod((install.binDir() + "/qvdmvevent").c_str(), 0644);
+  env["CP_PORT"] = "0";
+  env["HALCYONHOME"] = "home";
+  env["QVD_VAXELINIPATH"] = "./ini";
+  env["QVD_INSTANCE_NAME"] = "../../etc/inst1";
+  before = snapshot(install);
+  run = runProgram(install, {"--check"}, env);
+  EXPECT_EQ(1, run.status) << run.out;
+  for (const char* line : {
+           "problem  CP_PORT: \"0\" is no port an agent can listen on",
+           "warning  HALCYONHOME: \"home\" is not an absolute path",
+           "warning  QVD_VAXELINIPATH: \"./ini\" is not an absolute path",
+           "problem  QVD_INSTANCE_NAME: \"../../etc/inst1\" contains '/'",
+       })
+    EXPECT_TRUE(run.has(line)) << line << "\n" << run.out;
+  EXPECT_EQ(before, snapshot(install));
+
+  // Start-up itself refuses the instance name before it touches anything.
+  env = install.env();
+  env["QVD_INSTANCE_NAME"] = "../inst1";
+  run = runProgram(install, {}, env);
+  EXPECT_EQ(0, run.status);
+  EXPECT_NE(std::string::npos,
+            readFile(install.traceFile())
+                .find("Instance name QVD_INSTANCE_NAME(../inst1) must not contain '/'"))
+      << readFile(install.traceFile());
+  EXPECT_EQ(std::string::npos, readFile(install.traceFile()).find("VxInitRuntime: initing"));
+
+  // The relay in place and executable: fine.
+  chmod((install.binDir() + "/qvdmvevent").c_str(), 0755);
+  env = install.env();
+  env["QVD_MVPORT"] = "7000";
+  env["QVD_MVHOSTNAME"] = "127.0.0.1";
+  env["CP_PORT"] = "4321";
+  run = runProgram(install, {"--check"}, env);
+  EXPECT_EQ(0, run.status) << run.out;
+  EXPECT_TRUE(run.has("ok       add-in relay: " + install.binDir() + "/qvdmvevent")) << run.out;
 }
 
 // A collector that stops before it needs an agent: CP_PORT is left out, so
@@ -440,34 +527,93 @@ std::string sourceDir() {
   return dir != nullptr ? dir : ".";
 }
 
-// NAME=VALUE lines as agentsim --env-file reads them.
-std::map<std::string, std::string> agentsimReading(const std::string& text) {
-  std::map<std::string, std::string> env;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    if (line.empty() || line[0] == '#') continue;
-    size_t eq = line.find('=');
-    if (eq != std::string::npos) env[line.substr(0, eq)] = line.substr(eq + 1);
-  }
-  return env;
-}
-
 std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
   for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
     text.replace(at, from.size(), to);
   return text;
 }
 
-TEST(Examples, EnvironmentFileReadsAlikeForShellAndAgentsim) {
+// Values that a shell would run, expand or split: the start script reads
+// them as data, exactly as agentsim --env-file does.
+TEST(Examples, StartScriptReadsTheEnvironmentFileAsDataLikeAgentsim) {
   Install install;
-  std::string file = sourceDir() + "/examples/qvdclient.env";
-  std::map<std::string, std::string> expected = agentsimReading(readFile(file));
-  ASSERT_TRUE(expected.count("QVD_SERVER"));
-  Outcome shell = runProgram(install, {"-c", "set -a; . \"$0\"; set +a; exec env", file},
-                             {{"PATH", "/usr/bin:/bin"}}, "/bin/sh");
-  ASSERT_EQ(0, shell.status) << shell.err;
-  std::map<std::string, std::string> read = agentsimReading(shell.out);
-  for (const auto& [name, value] : expected) EXPECT_EQ(value, read[name]) << name;
+  std::string dir = install.root() + "/bin";
+  fs::create_directories(dir);
+  fs::copy_file(sourceDir() + "/examples/qvdstart.sh", dir + "/qvdstart.sh");
+  // In the collector's place, a program that prints its environment.
+  fs::create_symlink("/usr/bin/env", dir + "/qvdclient");
+  std::string pwned = install.root() + "/pwned";
+  const std::string file =
+      "# comment\n"
+      "   # indented comment\n"
+      " \t \n"
+      "QVD_CHECK_DB_INCLUDE_PATH=names.vdb;mail/alice.vdb\n"
+      "QVD_CHECK_DB_EXCLUDE_PATH=mail/*\n"
+      "DOLLAR=$HOME ${PATH} $(touch " + pwned + ") `touch " + pwned + "`\n"
+      "QUOTED=\"a b\"\n"
+      "SINGLE='x'\n"
+      "SPACED=  two  words  \n"
+      "BACKSLASH=a\\tb\\\\c\n"
+      "CRLF=v\r\n"
+      "EQUALS=a=b\n"
+      "EMPTY=\n"
+      "  INDENTED=x\n"
+      "LAST=no line feed";
+  std::string envFile = install.root() + "/tricky.env";
+  writeText(envFile, file);
+  const std::map<std::string, std::string> expected = {
+      {"QVD_CHECK_DB_INCLUDE_PATH", "names.vdb;mail/alice.vdb"},
+      {"QVD_CHECK_DB_EXCLUDE_PATH", "mail/*"},
+      {"DOLLAR", "$HOME ${PATH} $(touch " + pwned + ") `touch " + pwned + "`"},
+      {"QUOTED", "\"a b\""},
+      {"SINGLE", "'x'"},
+      {"SPACED", "  two  words  "},
+      {"BACKSLASH", "a\\tb\\\\c"},
+      {"CRLF", "v"},
+      {"EQUALS", "a=b"},
+      {"EMPTY", ""},
+      {"  INDENTED", "x"},
+      {"LAST", "no line feed"},
+  };
+  auto parse = [](const std::string& listing) {
+    std::map<std::string, std::string> env;
+    std::istringstream in(listing);
+    for (std::string line; std::getline(in, line);) {
+      size_t eq = line.find('=');
+      if (eq != std::string::npos) env[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return env;
+  };
+  std::map<std::string, std::string> base = {{"PATH", "/usr/bin:/bin"}};
+  Outcome script = runProgram(install, {dir + "/qvdstart.sh", envFile}, base, "/bin/sh");
+  ASSERT_EQ(0, script.status) << script.err;
+  std::string output = install.root() + "/agentsim.out";
+  Outcome agentsim = runProgram(install,
+                                {"--clean-env", "--env-file", envFile, "--collector-output", output,
+                                 "--accept-timeout", "2", "--", dir + "/qvdclient"},
+                                base, binDir() + "/agentsim");
+  std::map<std::string, std::string> byScript = parse(script.out);
+  std::map<std::string, std::string> byAgentsim = parse(readFile(output));
+  for (const auto& [name, value] : expected) {
+    EXPECT_EQ(value, byScript[name]) << name;
+    EXPECT_EQ(value, byAgentsim[name]) << name;
+  }
+  EXPECT_FALSE(fs::exists(pwned));
+
+  // A line that is not NAME=VALUE stops both, naming the line.
+  writeText(envFile, "A=1\nnot a setting\n");
+  script = runProgram(install, {dir + "/qvdstart.sh", envFile}, base, "/bin/sh");
+  EXPECT_EQ(2, script.status);
+  EXPECT_TRUE(script.errHas(envFile + ":2: expected NAME=VALUE")) << script.err;
+  agentsim = runProgram(install, {"--env-file", envFile, "--", dir + "/qvdclient"}, base,
+                        binDir() + "/agentsim");
+  EXPECT_NE(0, agentsim.status);
+  EXPECT_TRUE(agentsim.errHas(envFile + ":2: expected NAME=VALUE")) << agentsim.err;
+
+  // A second argument other than --check is a usage error too.
+  script = runProgram(install, {dir + "/qvdstart.sh", envFile, "-v"}, base, "/bin/sh");
+  EXPECT_EQ(2, script.status);
+  EXPECT_TRUE(script.errHas("usage: qvdstart.sh ENV_FILE [--check]")) << script.err;
 }
 
 TEST(Examples, StartScriptChecksAndStartsTheCollector) {

@@ -49,8 +49,12 @@ TEST(Install, LaysOutTheCollectorAndItsGuideAndNothingOfTheStandIns) {
 
   const std::string arch = QVD_BINARCH;
   EXPECT_EQ((std::vector<std::string>{arch + "/vd/bin/qvdclient", arch + "/vd/doc/qvdclient/collector.md",
+                                      arch + "/vd/doc/qvdclient/examples/qvdclient.env",
+                                      arch + "/vd/doc/qvdclient/examples/qvdstart.sh",
                                       arch + "/vd/doc/qvdclient/keyword-overrides.md"}),
             FilesUnder(prefix));
+  // The sample start script comes ready to copy into vd/bin.
+  EXPECT_EQ(0, access((prefix + "/" + arch + "/vd/doc/qvdclient/examples/qvdstart.sh").c_str(), X_OK));
   EXPECT_EQ(0, access((prefix + "/" + arch + "/vd/bin/qvdclient").c_str(), X_OK));
   EXPECT_EQ(readFile(std::string(QVD_TEST_SOURCE_DIR) + "/docs/collector.md"),
             readFile(prefix + "/" + arch + "/vd/doc/qvdclient/collector.md"));

@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
   }
   FILE* out = stdout;
   if (!opts.output.empty()) {
-    out = fopen(opts.output.c_str(), "w");
+    out = fopen(opts.output.c_str(), "we");  // not inherited by the collector
     if (!out) {
       perror(opts.output.c_str());
       return agentsim::kExitUsage;

@@ -6,13 +6,16 @@
 // records "E" US server US message US priority RS.  The events come from a
 // feed file (QVD_MVEVENT_FILE) that a person or a test appends lines to
 // while the relay runs; see README.md for the line forms.  Progress lines
-// go to QVD_MVEVENT_LOG (appended) or standard error.
+// go to QVD_MVEVENT_LOG (appended) or standard error.  With
+// QVD_MVEVENT_FDS set, the descriptors it inherited are listed in that file
+// at start.
 //
 // The relay ends when the collector closes the event connection, when the
 // process that started it ends, or on a feed line "!exit".  How far the
 // feed was forwarded is kept in <feed>.offset, so a relay started again
 // goes on where the last one stopped.
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -273,10 +276,35 @@ Step forwardLine(int fd, const std::string& line) {
   return Step::kGoOn;
 }
 
+// Appends "qvdmvevent[pid] fd N TARGET" for every descriptor open at this
+// moment to `path`: what the collector let the relay inherit, which the
+// relay then closes (and would otherwise hide from a test).
+void recordInheritedDescriptors(const char* path) {
+  std::string lines;
+  if (DIR* d = opendir("/proc/self/fd")) {
+    int own = dirfd(d);
+    while (dirent* e = readdir(d)) {
+      if (e->d_name[0] == '.' || atoi(e->d_name) == own) continue;
+      char target[512];
+      std::string link = std::string("/proc/self/fd/") + e->d_name;
+      ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+      target[n > 0 ? n : 0] = '\0';
+      lines += "qvdmvevent[" + std::to_string(getpid()) + "] fd " + e->d_name + " " + target + "\n";
+    }
+    closedir(d);
+  }
+  int out = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (out < 0) return;
+  if (write(out, lines.data(), lines.size()) < 0) {
+  }
+  close(out);
+}
+
 }  // namespace
 
 int main() {
   g_parent = getppid();
+  if (const char* fdsPath = getenv("QVD_MVEVENT_FDS")) recordInheritedDescriptors(fdsPath);
   // Descriptors inherited from the collector (its agent connection among
   // them) must not be kept open by the relay.
   for (int fd = 3; fd < 1024; ++fd) close(fd);
