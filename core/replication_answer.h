@@ -31,8 +31,8 @@
 // Rows of one answer: more than a day of 13 connections replicating every
 // minute; an ordinary day of an ordinary server has far fewer.
 constexpr size_t kReplAnswerRows = 20000;
-// Row text of one answer on the agent link (values escaped), a quarter of
-// the longest line an agent takes.
+// Row text of one answer on the agent link (values escaped): well below
+// the 64 MiB line an agent refuses.
 constexpr size_t kReplAnswerBytes = 16u << 20;
 
 // Adds the rows for data request `id`; the caller sends the answer.  The
