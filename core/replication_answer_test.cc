@@ -1,8 +1,11 @@
 // Columns of the replication answer: rounded durations and the joined
-// event and database texts.
+// event and database texts; the include and exclude options; the size of a
+// row on the agent link.
 #include "core/replication_answer.h"
 
 #include <gtest/gtest.h>
+
+#include "framework/trace_capture.h"
 
 #include <string>
 #include <vector>
@@ -36,6 +39,38 @@ TEST(ReplicationAnswer, JoinedTextsKeepWhatFits1023Characters) {
   one = &over[0];
   EXPECT_STREQ(joinReplTexts(&one, 1, "dbinfo", out), "");
   EXPECT_STREQ(joinReplTexts(nullptr, 0, "events", out), "");
+}
+
+TEST(ReplicationAnswer, OverlongOptionsKeepTheirWholeStringsOnly) {
+  char field[256];
+  EXPECT_EQ(0, copyReplOption(field, sizeof field, "none", "QVD_LOG_INCLUDE"));
+  EXPECT_STREQ(field, "");
+  EXPECT_EQ(0, copyReplOption(field, sizeof field, nullptr, "QVD_LOG_INCLUDE"));
+  EXPECT_STREQ(field, "");
+  std::string fits = std::string(250, 'a') + ";Push";  // 255 characters
+  EXPECT_EQ(0, copyReplOption(field, sizeof field, fits.c_str(), "QVD_LOG_INCLUDE"));
+  EXPECT_EQ(fits, field);
+
+  // One more character: "Pushed" would be cut to "Pushe"; it is left out
+  // with a line, and a later string that fits is kept.
+  TraceCaptureStart("error");
+  std::string over = std::string(250, 'a') + ";Pushed;;Pull";
+  EXPECT_EQ(1, copyReplOption(field, sizeof field, over.c_str(), "QVD_LOG_EXCLUDE"));
+  EXPECT_EQ(std::string(250, 'a') + ";Pull", field);
+  EXPECT_TRUE(TraceCaptureHas(TraceCaptureLines("core/replication"),
+                              "QVD_LOG_EXCLUDE is longer than 255 characters: the string |Pushed| "
+                              "does not fit with those before it and is left out"));
+  std::string single(300, 'x');
+  EXPECT_EQ(1, copyReplOption(field, sizeof field, single.c_str(), "QVD_LOG_INCLUDE"));
+  EXPECT_STREQ(field, "");
+  TraceCaptureStart("none");
+}
+
+TEST(ReplicationAnswer, RowWireSizeCountsEveryEscape) {
+  const char* plain[2] = {"srv1/acme", ""};
+  EXPECT_EQ(20u + 9 + 9 + 9, replRowWireSize(plain, 2));
+  const char* escaped[1] = {"a&b<\"'>\n"};
+  EXPECT_EQ(20u + 9 + 2 + 6 * 6, replRowWireSize(escaped, 1));
 }
 
 }  // namespace

@@ -38,9 +38,8 @@ long nowSeconds() {
   return (long)now.tv_sec;
 }
 
-// Waits `seconds` unless a stop is requested meanwhile.  False: the check
-// must end.
-bool pause(unsigned seconds) {
+// The thread's own wait: `seconds` unless a stop is requested meanwhile.
+void waitSeconds(unsigned seconds) {
   (void)checkDBCondReady;
   if (seconds > 0 && !stopRequested) {
     struct timespec deadline;
@@ -52,8 +51,19 @@ bool pause(unsigned seconds) {
     }
     pthread_mutex_unlock(&checkDBMutex);
   }
+}
+
+// Waits `seconds` at the check's pace.  False: the check must end.
+bool pause(const DbCheckPace& pace, unsigned seconds) {
+  if (pace.wait != nullptr) {
+    pace.wait(seconds);
+  } else {
+    waitSeconds(seconds);
+  }
   return !databaseCheckShouldStop();
 }
+
+long checkClock(const DbCheckPace& pace) { return pace.clock != nullptr ? pace.clock() : nowSeconds(); }
 
 // Publishes the cycle's lists.  False when the result mutex cannot be
 // locked (the published lists stay as they were).
@@ -98,7 +108,7 @@ bool checkViews(const char* server, const char* path, const DbViewsConfigMap* vi
     } else {
       QVD_DETAIL("View %s of database %s is in good state.", view, path);
     }
-    if (!pause(pace.pauseSeconds)) return false;
+    if (!pause(pace, pace.pauseSeconds)) return false;
   }
   return true;
 }
@@ -129,12 +139,12 @@ int runDatabaseCheckCycle(const char* server, VeloraConfigParser* parser,
     bool stop = databaseCheckShouldStop();
     if (!stop && parser->isExcluded(path)) {
       QVD_DETAIL("%s is in exclude path list, so do not check it.", path);
-      stop = !pause(pace.pauseSeconds);
+      stop = !pause(pace, pace.pauseSeconds);
     } else if (!stop && !VaxelApiUtil::fitsNetPath(server, path)) {
       QVD_ERROR("Database %s is not checked: with the server name its path is longer than 255 "
                 "characters.",
                 path);
-      stop = !pause(pace.pauseSeconds);
+      stop = !pause(pace, pace.pauseSeconds);
     } else if (!stop) {
       QVD_DETAIL("Start the checking of database corruption or failover on database %s", path);
       bool bad = true;
@@ -143,18 +153,18 @@ int runDatabaseCheckCycle(const char* server, VeloraConfigParser* parser,
           bad = false;
           break;
         }
-        stop = !pause(pace.pauseSeconds);
+        stop = !pause(pace, pace.pauseSeconds);
       }
       if (!stop && bad) {
         corruption.add(&record);
         QVD_DETAIL("Found corruption or failover on database %s. State text is %s", path,
                    record.getState());
         QVD_DETAIL("Finish the checking of database corruption or failover on database %s", path);
-        stop = !pause(pace.pauseSeconds);
+        stop = !pause(pace, pace.pauseSeconds);
       } else if (!stop) {
         QVD_DETAIL("Database %s is in good state.", path);
         QVD_DETAIL("Finish the checking of database corruption or failover on database %s", path);
-        stop = !pause(pace.pauseSeconds) || !checkViews(server, path, views, pace, &record, &corruption);
+        stop = !pause(pace, pace.pauseSeconds) || !checkViews(server, path, views, pace, &record, &corruption);
       }
       if (!stop) {
         QVD_DETAIL("Start the checking of database whitespace information on database %s", path);
@@ -198,33 +208,32 @@ void* checkDatabase(void*) {
     return nullptr;
   }
   VeloraConfigParser parser(server_name, checkDbIncludePath, checkDbExcludePath);
-  DbCheckPace pace;
-  for (;;) {
-    if (databaseCheckShouldStop()) {
-      QVD_VxTermThread();
-      leaveServerGate();
-      QVD_ALWAYS("checkDatabase exiting...");
-      break;
-    }
-    long start = nowSeconds();
-    if (runDatabaseCheckCycle(server_name, &parser, &dbViewsConfigMap, pace) == DB_CHECK_STOPPED) {
-      QVD_VxTermThread();
-      leaveServerGate();
-      break;
-    }
-    long elapsed = nowSeconds() - start;
-    QVD_DETAIL("Checking databases takes %ld seconds.", elapsed);
-    if (elapsed > qvd_check_db_interval) {
-      QVD_ALWAYS("Checking database takes %ld seconds, more time than the specified interval %d "
-                 "seconds.",
-                 elapsed, qvd_check_db_interval);
-      pause(1);
-      continue;
-    }
-    while (elapsed < qvd_check_db_interval && pause(1)) elapsed = nowSeconds() - start;
-  }
+  bool betweenCycles =
+      runDatabaseChecks(server_name, &parser, &dbViewsConfigMap, qvd_check_db_interval, DbCheckPace());
+  QVD_VxTermThread();
+  leaveServerGate();
+  if (betweenCycles) QVD_ALWAYS("checkDatabase exiting...");
   QVD_EXIT_VOID();
   return nullptr;
+}
+
+bool runDatabaseChecks(const char* server, VeloraConfigParser* parser,
+                       const DbViewsConfigMap* views, int interval, const DbCheckPace& pace) {
+  for (;;) {
+    if (databaseCheckShouldStop()) return true;
+    long start = checkClock(pace);
+    if (runDatabaseCheckCycle(server, parser, views, pace) == DB_CHECK_STOPPED) return false;
+    long elapsed = checkClock(pace) - start;
+    QVD_DETAIL("Checking databases takes %ld seconds.", elapsed);
+    if (elapsed > interval) {
+      QVD_ALWAYS("Checking database takes %ld seconds, more time than the specified interval %d "
+                 "seconds.",
+                 elapsed, interval);
+      pause(pace, 1);
+      continue;
+    }
+    while (elapsed < interval && pause(pace, 1)) elapsed = checkClock(pace) - start;
+  }
 }
 
 int startDatabaseCheckThread() {

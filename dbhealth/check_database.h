@@ -43,11 +43,17 @@ extern pthread_mutex_t checkDBResultMutex;
 extern pthread_mutex_t checkDBMutex;
 extern pthread_cond_t checkDBCond;
 
-// The pace of a check cycle.  The collector uses the defaults; tests pass
-// pauseSeconds 0.
+// The pace of the check.  The collector uses the defaults; tests pass
+// pauseSeconds 0, or their own wait and clock.
 struct DbCheckPace {
   unsigned pauseSeconds = 1;  // after every database, view and failed attempt
   int attempts = 15;          // checks before a database counts as bad
+  // Waits `seconds`.  Null: the thread's own wait, which a stop request
+  // cuts short.  Called with 1 for each second of the wait between cycles.
+  void (*wait)(unsigned seconds) = nullptr;
+  // The check's clock in seconds, for the interval between cycles.  Null:
+  // the thread's own clock.
+  long (*clock)() = nullptr;
 };
 
 // Results of runDatabaseCheckCycle.
@@ -62,6 +68,15 @@ enum DbCheckCycleResult {
 // and publishes the results.  Returns a DbCheckCycleResult.
 int runDatabaseCheckCycle(const char* server, VeloraConfigParser* parser,
                           const DbViewsConfigMap* views, const DbCheckPace& pace);
+
+// Runs check cycles until the check must end: each cycle starts
+// `interval` seconds after the one before (the wait in steps of one
+// second, ended early by a shutdown), or one second after a cycle that took
+// longer.  Returns when the check must end: true when that was seen
+// between cycles, false when a cycle was cut short (traced).  The caller
+// ends the thread's runtime.
+bool runDatabaseChecks(const char* server, VeloraConfigParser* parser,
+                       const DbViewsConfigMap* views, int interval, const DbCheckPace& pace);
 
 // True when the check must end: qvdShutdown, a stop request, or the server
 // asking its programs to end.

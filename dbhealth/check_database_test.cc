@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <string>
@@ -167,6 +168,76 @@ TEST_F(CheckCycle, ReadersSeeEitherTheOldOrTheNewPublicationWhole) {
   done = true;
   reader.join();
   EXPECT_EQ(0, torn.load());
+}
+
+// The check's pace on a clock of its own: every wait moves the clock on at
+// once, so the test sees each pause the collector makes without sleeping.
+namespace paced {
+std::vector<unsigned> waits;
+long now = 0;
+long stopAt = 0;  // the agent ends the conversation when the clock gets here
+void wait(unsigned seconds) {
+  waits.push_back(seconds);
+  now += seconds;
+  if (now >= stopAt) qvdShutdown = true;
+}
+long clock() { return now; }
+}  // namespace paced
+
+class PacedChecks : public CheckCycle {
+ protected:
+  void SetUp() override {
+    CheckCycle::SetUp();
+    paced::waits.clear();
+    paced::now = 0;
+    // A good database with two views, a bad one, an excluded one.
+    model_.Write("server.json", R"json({"databases": {
+      "a.vdb": {"views": {"Inbox": {"open": 0}, "Sent": {"open": 0}}},
+      "bad.vdb": {"open": 513}, "skip/x.vdb": {}}})json");
+    views_.add("a.vdb", "Inbox,Sent");
+  }
+  // Checks at the collector's own pace (only the wait and the clock are
+  // the test's) until the clock reaches stopAt.
+  std::vector<std::string> run(int interval, long stopAt) {
+    paced::stopAt = stopAt;
+    DbCheckPace pace;
+    pace.wait = paced::wait;
+    pace.clock = paced::clock;
+    VeloraConfigParser parser(kServer, "*;skip/x.vdb", "skip");
+    TraceCaptureStart("error,dbhealth/check=detail");
+    runDatabaseChecks(kServer, &parser, &views_, interval, pace);
+    return TraceCaptureLines("dbhealth/check");
+  }
+  static size_t count(const std::vector<std::string>& lines, const std::string& text) {
+    return std::count(lines.begin(), lines.end(), text);
+  }
+  DbViewsConfigMap views_;
+};
+
+// One second after every database and view, fifteen attempts a second
+// apart for a bad database: 20 seconds a cycle here.  Then the thread waits
+// out the interval in steps of one second before the next cycle begins.
+TEST_F(PacedChecks, TheCollectorsPaceAndTheWaitBetweenCycles) {
+  auto lines = run(3600, 2 * 3600 + 10);
+  EXPECT_EQ(3u, count(lines, "Found 3 databases on Velora server CN=srv1/O=acme"));
+  EXPECT_EQ(2u, count(lines, "Checking databases takes 20 seconds."));
+  EXPECT_EQ(1u, count(lines, "Shutting down qvdclient and checkDatabase exiting..."));
+  // Two cycles of 20 one-second pauses each followed by 3580 one-second
+  // waits, and the third cycle's first ten.
+  EXPECT_EQ(2u * 3600 + 10, paced::waits.size());
+  EXPECT_EQ(paced::waits.size(),
+            static_cast<size_t>(std::count(paced::waits.begin(), paced::waits.end(), 1u)));
+  EXPECT_EQ((Rows{"bad.vdb|DEFAULT|Not a database|||"}), CorruptionRows());
+}
+
+// A cycle longer than the interval is reported, and the next one begins a
+// second later.
+TEST_F(PacedChecks, ACycleLongerThanTheIntervalIsFollowedAfterOneSecond) {
+  auto lines = run(10, 20 + 1 + 20 + 1 + 5);
+  EXPECT_EQ(3u, count(lines, "Found 3 databases on Velora server CN=srv1/O=acme"));
+  EXPECT_EQ(2u, count(lines, "Checking database takes 20 seconds, more time than the specified "
+                             "interval 10 seconds."));
+  EXPECT_EQ(20u + 1 + 20 + 1 + 5, paced::waits.size());
 }
 
 // A throw-away installation for the transaction-log guard the thread runs

@@ -32,10 +32,16 @@ const char kModel[] = R"json({
     "fonoaccess.vdb": {"open": 999, "repairOpen": 999, "failoverOpen": 582},
     "foopenfile.vdb": {"open": 999, "repairOpen": 999, "failoverOpen": 587},
     "corrupt.vdb": {"open": 999, "repairOpen": 999, "failoverOpen": 999},
+    "flag513.vdb": {"open": 16897},
+    "flag537.vdb": {"open": 16921, "repairOpen": 999, "failoverOpen": 999},
+    "flag760.vdb": {"open": 17144, "repairOpen": 582},
+    "flag582.vdb": {"open": 999, "repairOpen": 16966, "failoverOpen": 999},
+    "flag587.vdb": {"open": 999, "repairOpen": 999, "failoverOpen": 16971},
     "views.vdb": {
       "space": {"allocatedBytes": 1048576, "freeBytes": 65536},
       "quota": {"warningThreshold": 10, "sizeLimit": 20, "currentSize": 3221225472, "maxSize": 4294967295},
-      "views": {"AllDocuments": {"open": 0}, "($Inbox)": {"open": 779}, "Broken": {"open": 1234}}
+      "views": {"AllDocuments": {"open": 0}, "($Inbox)": {"open": 779}, "Broken": {"open": 1234},
+                "Flagged": {"open": 16163}}
     },
     "nospace.vdb": {"space": {"status": 549}},
     "noquota.vdb": {"quota": {"status": 549}},
@@ -86,6 +92,13 @@ TEST_F(Analyzer, EveryDatabaseStateBecomesItsRecord) {
   EXPECT_EQ("Access not authorized|||", Database("foopenfile.vdb"));
   EXPECT_EQ("Corrupt|||", Database("corrupt.vdb"));
   EXPECT_EQ("Corrupt|||", Database("missing.vdb"));  // not found by any open
+  // Every status is compared as the server returns it: a listed code with
+  // the flag bit 0x4000 is another code and takes the next open.
+  EXPECT_EQ("Corrupt but fixed|||", Database("flag513.vdb"));
+  EXPECT_EQ("Corrupt|||", Database("flag537.vdb"));
+  EXPECT_EQ("Operation not authorized|||", Database("flag760.vdb"));
+  EXPECT_EQ("Corrupt|||", Database("flag582.vdb"));
+  EXPECT_EQ("Corrupt|||", Database("flag587.vdb"));
   DbCorruptFailover r;
   EXPECT_EQ(1, DatabaseAnalyzer::checkDatabase(nullptr, "good.vdb", &r));
 }
@@ -117,6 +130,7 @@ TEST_F(Analyzer, ViewsAreGoodMissingOrCorruptAndAnUnbuiltCollectionIsGood) {
   EXPECT_EQ("good", View("views.vdb", "AllDocuments"));
   EXPECT_EQ("good", View("views.vdb", "($Inbox)"));
   EXPECT_EQ("Broken|View corrupt", View("views.vdb", "Broken"));
+  EXPECT_EQ("Flagged|View corrupt", View("views.vdb", "Flagged"));  // 779 with the bit 0x4000
   EXPECT_EQ("All Documents|View not found", View("views.vdb", "All Documents"));
   EXPECT_EQ("v|Unknown", View("missing.vdb", "v"));  // the database cannot be opened
   DbCorruptFailover r;
@@ -158,7 +172,7 @@ TEST_F(Analyzer, FindDatabasesListsDirectOrAllDatabasesEachOnce) {
   EXPECT_EQ(1001, api.findDatabases(kServer, nullptr, true, &list));
   QVD::StringList all;
   ASSERT_EQ(0, api.findDatabases(kServer, "", true, &all));
-  EXPECT_EQ(19, all.getCount());
+  EXPECT_EQ(24, all.getCount());
 }
 
 TEST_F(Analyzer, AFailingSearchIsReportedAndTheDirectoryClosed) {

@@ -122,7 +122,11 @@ int DbViewsConfigMap::parseDbViewConfigFile(const char* fileName, DbViewsConfigM
       if (!views.empty()) views += ',';
       views += view;
     }
-    if (views.empty()) continue;
+    // A pair whose list names no view still holds its databases: the
+    // first matching pattern wins, and its empty list checks no view.  A
+    // lone separator keeps such a list, which the map stores only when it
+    // is not empty, and splits into no view name.
+    if (views.empty()) views = ",";
     if (map->add(parts[0].c_str(), views.c_str()) == 301 && !fullReported) {
       QVD_ERROR("View configuration file %s holds more than %d pairs; line %d and the lines after "
                 "it are ignored.",

@@ -9,7 +9,10 @@
 // before the CR.  Empty lines, lines starting with "#" and lines without
 // both a pattern and a view list are skipped; "a==b" is "a=b" and a third
 // part is ignored.  The pattern takes any path type of VeloraConfigParser.
-// Pairs keep file order; the first pattern that holds a database wins.
+// Pairs keep file order; the first pattern that holds a database wins.  A
+// pair whose view list names no view ("a.vdb=,," or only over-long names)
+// is kept: the databases it holds get no view checked, whatever a later
+// pattern says.
 //
 // Lines the collector refuses, each with a trace line naming the file and
 // the line: a line longer than 1023 characters, a line holding control

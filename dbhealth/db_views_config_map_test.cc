@@ -113,6 +113,22 @@ TEST_F(ViewFile, Keeps512PairsAndSaysOnceThatTheRestIsIgnored) {
                                          "after it are ignored."));
 }
 
+// A pair whose list names no view still claims its databases: the first
+// match wins, and no view of them is checked.
+TEST_F(ViewFile, APairWithoutViewsClaimsItsDatabasesForNoView) {
+  TraceCaptureStart("error");
+  write("mail/a.vdb=,,\n"
+        "mail/b.vdb=" + std::string(256, 'w') + "\n"
+        "mail/*=Inbox\n");
+  DbViewsConfigMap map;
+  ASSERT_EQ(0, DbViewsConfigMap::parseDbViewConfigFile(path_.c_str(), &map));
+  EXPECT_EQ(3, map.getCount());
+  EXPECT_EQ(Strings{}, views(map, "mail/a.vdb"));
+  EXPECT_EQ(Strings{}, views(map, "mail/b.vdb"));
+  EXPECT_EQ((Strings{"Inbox"}), views(map, "mail/c.vdb"));
+  TraceCaptureStart("none");
+}
+
 TEST_F(ViewFile, AMissingFileIs303) {
   DbViewsConfigMap map;
   EXPECT_EQ(303, DbViewsConfigMap::parseDbViewConfigFile("/nonexistent/views.cfg", &map));

@@ -143,7 +143,10 @@ int VaxelApiUtil::getDatabaseStatus(const char* server, const char* path, int* s
       return leave(0, __func__);
     }
   }
-  switch (status & 0x3FFF) {
+  // The statuses of the three opens and of the view open are compared as
+  // the server returns them: a status that carries a flag bit above the
+  // error number is no listed code and takes the path of any other result.
+  switch (status) {
     case VX_ERR_NOT_VDB:
       *state = DB_STATE_NOT_VDB;
       QVD_ERROR("VxDbOpen fail to open %s. Return code is ERR_NOT_VDB", path);
@@ -166,12 +169,12 @@ int VaxelApiUtil::getDatabaseStatus(const char* server, const char* path, int* s
         QVD_DETAIL("VxDbOpenExtended succeed in fixing %s.", path);
         return leave(1, __func__);
       }
-      if ((status & 0x3FFF) == VX_ERR_NOACCESS) {
+      if (status == VX_ERR_NOACCESS) {
         *state = DB_STATE_NOACCESS;
         QVD_ERROR("VxDbOpenExtended fail to fix %s. Return code is ERR_NOACCESS.", path);
         break;
       }
-      if ((status & 0x3FFF) == VX_ERR_OPEN_FILE) {
+      if (status == VX_ERR_OPEN_FILE) {
         *state = DB_STATE_OPEN_FILE;
         QVD_ERROR("VxDbOpenExtended fail to fix %s. Return code is ERR_OPEN_FILE.", path);
         break;
@@ -185,10 +188,10 @@ int VaxelApiUtil::getDatabaseStatus(const char* server, const char* path, int* s
         // opened in place, not the failover open's success.
         status = repairStatus;
         failoverDecision(failover.get(), server, path, state);
-      } else if ((status & 0x3FFF) == VX_ERR_NOACCESS) {
+      } else if (status == VX_ERR_NOACCESS) {
         *state = DB_STATE_NOACCESS;
         QVD_ERROR("VxDbOpenExtended fail to open %s. Return code is ERR_NOACCESS.", path);
-      } else if ((status & 0x3FFF) == VX_ERR_OPEN_FILE) {
+      } else if (status == VX_ERR_OPEN_FILE) {
         *state = DB_STATE_OPEN_FILE;
         QVD_ERROR("VxDbOpenExtended fail to open %s. Return code is ERR_OPEN_FILE.", path);
       } else {
@@ -233,8 +236,8 @@ int VaxelApiUtil::getViewStatus(const char* server, const char* path, const char
     *state = DB_VIEW_STATE_GOOD;
     return leave(0, __func__);
   }
-  *state = (status & 0x3FFF) == VX_ERR_COLLECTION_NOT_CREATED ? DB_VIEW_STATE_COL_NOT_CREATED
-                                                              : DB_VIEW_STATE_OTHER;
+  *state = status == VX_ERR_COLLECTION_NOT_CREATED ? DB_VIEW_STATE_COL_NOT_CREATED
+                                                   : DB_VIEW_STATE_OTHER;
   db.close();
   setLastError(status);
   return leave(6, __func__);

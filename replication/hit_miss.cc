@@ -39,6 +39,7 @@ struct Analysis {
   long periodEndKey = 0;
   // Raw records by exact partner name, in list order (start order).
   std::map<std::string, std::vector<RawEntry>> byPartner;
+  ReplRowLimit* limit = nullptr;  // null: every row is kept
 };
 
 int compare(const VxTimeDate& a, const VxTimeDate& b) { return QVD_VxTimeCompare(&a, &b); }
@@ -63,12 +64,35 @@ size_t firstFrom(const std::vector<RawEntry>& records, const VxTimeDate& slot) {
   return i;
 }
 
+// True when the result holds as many rows as it may keep.
+bool resultFull(const Analysis& a) {
+  return a.limit != nullptr && a.limit->maxRows != 0 &&
+         CountReplResult(a.result) >= a.limit->maxRows;
+}
+
+// True when a row starting at `key` could not be among the rows kept: the
+// result is full and its last row starts no earlier (a row with the same
+// start goes after it).
+bool beyondLimit(const Analysis& a, long key) {
+  return resultFull(a) && key >= LastReplResult(a.result)->startKey;
+}
+
+// Drops the latest rows of a result that has grown past the limit.
+void keepWithinLimit(Analysis& a) {
+  if (a.limit == nullptr || a.limit->maxRows == 0) return;
+  while (CountReplResult(a.result) > a.limit->maxRows) {
+    RemoveReplResult(LastReplResult(a.result));
+    a.limit->rowsLeftOut = true;
+  }
+}
+
 // Moves a raw record into the result.
 void keepRaw(Analysis& a, RawEntry& entry, const char* label) {
   replResult* r = entry.record;
   QVD_DETAIL("%s %s -> %s at |%s|", label, r->svrName, r->repl_svrName, r->StartTime);
   moveReplResult(&a.raw, r, &a.result);
   entry.alive = false;
+  keepWithinLimit(a);
 }
 
 void removeRaw(Analysis& a, RawEntry& entry) {
@@ -81,6 +105,18 @@ void addResult(Analysis& a, const replResult* record, const char* label) {
   QVD_DETAIL("%s %s -> %s at |%s|", label, record->svrName, record->repl_svrName, record->StartTime);
   replResult* added = insertReplResult(&a.result, record, a.serverInfo);
   if (added == nullptr) QVD_ERROR("%s record for %s could not be kept: no memory", label, record->repl_svrName);
+  keepWithinLimit(a);
+}
+
+// True when `partner` has a raw record left that starts at `key` or later.
+bool recordsFrom(Analysis& a, const char* partner, long key) {
+  std::vector<RawEntry>* records = recordsOf(a, partner);
+  if (records == nullptr) return false;
+  auto it = std::lower_bound(records->begin(), records->end(), key,
+                             [](const RawEntry& e, long k) { return e.key < k; });
+  for (; it != records->end(); ++it)
+    if (it->alive) return true;
+  return false;
 }
 
 bool beforeStart(const Analysis& a, const VxTimeDate& t) {
@@ -109,9 +145,18 @@ void judgeMiss(Analysis& a, const replschedule* schedule, const VxTimeDate& slot
     QVD_DETAIL("**MISS SKIP** %s", schedule->dest_svr);
     return;
   }
+  long key = timeKey(slot);
+  if (beyondLimit(a, key)) {
+    a.limit->rowsLeftOut = true;
+    return;
+  }
   replResult miss = {};
   GetStringFromTimeDate(&slot, miss.StartTime, a.serverInfo);
   memcpy(miss.EndTime, miss.StartTime, sizeof miss.EndTime);
+  // Slots fall on whole seconds, so the slot is the time its text shows.
+  miss.startTD = slot;
+  miss.startKey = key;
+  miss.startRead = true;
   copyField(miss.svrName, sizeof miss.svrName, schedule->src_svr);
   copyField(miss.InitiatedBy, sizeof miss.InitiatedBy, schedule->src_svr);
   copyField(miss.repl_svrName, sizeof miss.repl_svrName, schedule->dest_svr);
@@ -235,7 +280,12 @@ void processReplTimeRange(Analysis& a, const replschedule* schedule, const VxTim
       }
     }
   }
+  // Only misses remain: none is kept once the rows are complete before it.
   while (compare(slot, end) == -1) {
+    if (resultFull(a) && beyondLimit(a, timeKey(slot))) {
+      a.limit->rowsLeftOut = true;
+      return;
+    }
     if (timeDateFallsOnScheduledDay(slot, schedule->weekdays)) judgeMiss(a, schedule, slot, true);
     if (!addMinutes(&slot, schedule->interval)) return;
   }
@@ -409,10 +459,12 @@ bool adjustStartEndTDToSchedule(VxTimeDate* start, VxTimeDate* end, const VxTime
 }
 
 int ConstructReplResult(replResult** result, const replRequest* request, replResult** rawList,
-                        const replschedule* schedules, const _ServerInfoBlock* serverInfo) {
+                        const replschedule* schedules, const _ServerInfoBlock* serverInfo,
+                        ReplRowLimit* limit) {
   Analysis a;
   a.raw = RewindReplResult(*rawList);
   a.result = *result;
+  a.limit = limit;
   a.request = request;
   a.serverInfo = serverInfo;
   a.periodEnd = request->startDate;
@@ -431,6 +483,17 @@ int ConstructReplResult(replResult** result, const replRequest* request, replRes
       VxTimeDate start = request->startDate, end = request->startDate;
       if (!adjustStartEndTDToSchedule(&start, &end, a.periodEnd, s, 1, serverInfo)) continue;
       for (int n = 0; n < kMaxWindows && compare(start, a.periodEnd) == -1; ++n) {
+        // A window judges only slots and replications from its start on:
+        // once the rows kept all come before it and no replication with
+        // the partner is left from there, this window and every later one
+        // of the connection could only add rows that are not kept.
+        if (resultFull(a)) {
+          long startKey = timeKey(start);
+          if (beyondLimit(a, startKey) && !recordsFrom(a, s->dest_svr, startKey)) {
+            a.limit->rowsLeftOut = true;
+            break;
+          }
+        }
         if ((type == kSchedList || type == kSchedOneTime) &&
             !timeDateFallsOnScheduledDay(start, s->weekdays)) {
           QVD_DETAIL("This schedule is not set for this weekday.");
@@ -451,6 +514,7 @@ int ConstructReplResult(replResult** result, const replRequest* request, replRes
         compareTimes(r->startTD, r->startKey, a.periodEnd, a.periodEndKey) != 1) {
       QVD_DETAIL("**MANUAL** %s -> %s at |%s|", r->svrName, r->repl_svrName, r->StartTime);
       moveReplResult(&a.raw, r, &a.result);
+      keepWithinLimit(a);
     } else {
       QVD_DETAIL("**MANUAL SKIP** %s at |%s|", r->repl_svrName, r->StartTime);
       if (a.raw == r) a.raw = next;

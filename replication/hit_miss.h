@@ -9,15 +9,32 @@
 #ifndef QVD_REPLICATION_HIT_MISS_H_
 #define QVD_REPLICATION_HIT_MISS_H_
 
+#include <cstddef>
+
 #include "core/globals.h"
 #include "replication/repl_records.h"
+
+// A bound on the rows of one analysis.  With maxRows not 0 only the
+// maxRows earliest rows (by start; of equal starts those found first) are
+// kept, which are exactly the first maxRows rows the unbounded analysis
+// would give.  The rows beyond are never kept: a miss beyond is not even
+// written, and once the rows are complete the slots of a connection that
+// could only add rows beyond them are not walked.  So memory stays bounded
+// by maxRows and the time by the rows kept more than by the period.
+// `rowsLeftOut` tells whether the analysis had more rows.
+struct ReplRowLimit {
+  size_t maxRows = 0;
+  bool rowsLeftOut = false;
+};
 
 // Judges the raw records of *rawList (a list in start order, emptied and
 // freed here) against `schedules` for the period from request->startDate
 // to 7 days later or now, whichever is earlier.  Hits, misses and manual
-// runs are added to *result in start order.  Returns 0.
+// runs are added to *result in start order, within *limit when given.
+// Returns 0.
 int ConstructReplResult(replResult** result, const replRequest* request, replResult** rawList,
-                        const replschedule* schedules, const _ServerInfoBlock* serverInfo);
+                        const replschedule* schedules, const _ServerInfoBlock* serverInfo,
+                        ReplRowLimit* limit = nullptr);
 
 // Sets the window of one day of `schedule`: the first (first = 1) from
 // *start, later ones (first = 0) from the previous window; both clipped to

@@ -2,6 +2,7 @@
 // schedule shape, its windows, weekdays, the start date and manual runs.
 #include "replication/hit_miss.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -144,6 +145,62 @@ TEST_F(HitMissTest, RepeatedRangeTakesAnUnreadableOrEarlyEndAsTheStart) {
   EXPECT_EQ(Judge("12/05/2026 12:00:00 AM"),
             (Rows{"srv2/acme 12/05/2026 08:00:30 AM 1", "srv2/acme 12/05/2026 09:10:00 AM 1",
                   "srv2/acme 12/05/2026 10:15:00 AM 1"}));
+}
+
+// A repeated range across midnight: the first window runs from the
+// previous evening, the next from this evening into the next morning, and
+// slots follow each replication's end.
+TEST_F(HitMissTest, RepeatedRangeAcrossMidnight) {
+  AddSchedule("srv2/acme", "10:00 PM - 02:00 AM", "1234567", 60);
+  AddRaw("srv2/acme", "12/05/2026 11:10:00 PM", "12/05/2026 11:20:00 PM");
+  EXPECT_EQ(Judge("12/05/2026 12:00:00 AM"),
+            (Rows{"srv2/acme 12/05/2026 12:00:00 AM 2", "srv2/acme 12/05/2026 01:00:00 AM 2",
+                  "srv2/acme 12/05/2026 10:00:00 PM 2", "srv2/acme 12/05/2026 11:10:00 PM 1",
+                  "srv2/acme 12/06/2026 12:20:00 AM 2", "srv2/acme 12/06/2026 01:20:00 AM 2"}));
+}
+
+// Listed times less than an hour apart: each slot's window ends at the
+// next listed time; the last one has the full hour.
+TEST_F(HitMissTest, ListTimesLessThanAnHourApartShareTheHour) {
+  AddSchedule("srv2/acme", "08:00 AM;08:20 AM;09:00 AM", "7");
+  AddRaw("srv2/acme", "12/05/2026 08:21:00 AM");  // 21 minutes after 08:00: the 08:20 slot's
+  AddRaw("srv2/acme", "12/05/2026 09:50:00 AM");  // 50 minutes after the last slot
+  EXPECT_EQ(Judge("12/05/2026 12:00:00 AM"),
+            (Rows{"srv2/acme 12/05/2026 08:00:00 AM 2", "srv2/acme 12/05/2026 08:21:00 AM 1",
+                  "srv2/acme 12/05/2026 09:50:00 AM 1"}));
+}
+
+// A bounded analysis keeps exactly the first rows of the unbounded one,
+// whatever order the schedules are judged in, and counts what it left out.
+TEST_F(HitMissTest, ARowLimitKeepsTheEarliestRowsOfTheWholeAnalysis) {
+  auto setUp = [this] {
+    free_replResult(RewindReplResult(raw_));
+    raw_ = nullptr;
+    free_replSched(schedules_);
+    schedules_ = nullptr;
+    AddSchedule("srv4/acme", "07:00 AM - 10:00 PM", "1234567", 240);  // judged last
+    AddSchedule("srv2/acme", "08:00 AM");
+    AddSchedule("srv3/acme", "09:00 AM;01:00 PM");                  // judged first
+    AddSchedule("srv2/acme", "07:00 AM - 10:00 PM", "1234567", 240);
+    AddRaw("srv2/acme", "12/05/2026 08:10:00 AM", "12/05/2026 08:20:00 AM");
+    AddRaw("srv9/acme", "12/05/2026 08:10:00 AM");  // manual, same second as the hit
+    AddRaw("srv4/acme", "12/05/2026 11:02:00 AM", "12/05/2026 11:03:40 AM");
+    // Late replications the range's later windows still claim.
+    AddRaw("srv2/acme", "12/05/2026 03:05:00 PM", "12/05/2026 03:10:00 PM");
+    AddRaw("srv2/acme", "12/06/2026 07:05:00 AM", "12/06/2026 07:06:00 AM");
+  };
+  setUp();
+  Rows all = Judge("12/05/2026 07:00:00 AM");
+  ASSERT_EQ(all.size(), 16u);
+  for (size_t n = 1; n <= all.size() + 1; ++n) {
+    setUp();
+    ReplRowLimit limit;
+    limit.maxRows = n;
+    Rows some = Judge("12/05/2026 07:00:00 AM", &limit);
+    size_t kept = std::min(n, all.size());
+    EXPECT_EQ(some, Rows(all.begin(), all.begin() + kept)) << n;
+    EXPECT_EQ(limit.rowsLeftOut, kept < all.size()) << n;
+  }
 }
 
 }  // namespace

@@ -24,8 +24,6 @@ void setLogResult(logresult* hit, const char* found, const char* formName, const
   copyField(hit->fieldName, sizeof hit->fieldName, fieldName);
   hit->noteID = noteID;
   hit->next = nullptr;
-  hit->hasTime = 0;
-  hit->timeValue = VxTimeDate{{0, 0}};
 }
 
 logresult* add_logResult_list(logresult* list, const char* found, const char* formName,

@@ -17,10 +17,6 @@ struct logresult {
   char fieldName[64];   // item the line came from
   uint32_t noteID;      // id of the document
   logresult* next;
-  // For a time item: the time itself, so that readers need not read
-  // foundStr back (hasTime 0 for every other hit).
-  int32_t hasTime;
-  VxTimeDate timeValue;
 };
 
 // Receives the hits of one document as soon as the document is read.  The
@@ -53,9 +49,6 @@ struct logrequest {
   // result list, so that a long log is never held whole.
   LogHitSink hitSink;
   void* hitSinkContext;
-  // When set, receives 1 when the search ended because the log database
-  // was not modified since startDate.
-  int32_t* notModified;
 };
 
 // Adds a hit (texts cut to fit their fields): mode 0 at the end, mode 1 in

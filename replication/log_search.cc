@@ -32,8 +32,7 @@ struct SearchContext {
 };
 
 // Appends a hit after the context's last one.
-void addHit(SearchContext* ctx, const char* text, const char* fieldName,
-            const VxTimeDate* time = nullptr) {
+void addHit(SearchContext* ctx, const char* text, const char* fieldName) {
   logresult* hit = ctx->spare;
   if (hit != nullptr) {
     ctx->spare = hit->next;
@@ -44,10 +43,6 @@ void addHit(SearchContext* ctx, const char* text, const char* fieldName,
   if (hit == nullptr) {
     QVD_ERROR("add_logResult_list: out of memory");
     return;
-  }
-  if (time != nullptr && text[0] != '\0') {
-    hit->hasTime = 1;
-    hit->timeValue = *time;
   }
   if (ctx->tail == nullptr) {
     ctx->head = hit;
@@ -185,7 +180,7 @@ VxStatus DumpOneItem(uint16_t, uint16_t, const char* name, uint16_t nameLength, 
       char text[81] = "";
       uint16_t length = 0;
       if (QVD_VxTimeToText(&intl, nullptr, &time, text, sizeof text, &length) != 0) text[0] = '\0';
-      if (DiscriminateText(text, req.incExcStack) == 0) addHit(ctx, text, fieldName, &time);
+      if (DiscriminateText(text, req.incExcStack) == 0) addHit(ctx, text, fieldName);
       break;
     }
     default:
@@ -331,7 +326,6 @@ int SearchVaxel(logresult** out, logrequest* request, _formtable* table) {
                                      &request->startDate, &request->logdbH,
                                      &request->dataModified, &nonData);
   if (rc == VX_ERR_NOT_MODIFIED) {
-    if (request->notModified != nullptr) *request->notModified = 1;
     QVD_ERROR("SearchVaxel:Could not open log.vdb file because the file was not modified passed the date specified.");
     return 1;
   }

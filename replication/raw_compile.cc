@@ -52,13 +52,12 @@ void add_an_entry(replResult** rawList, replResult* record, bool* tooOld,
     if (record->EndTime[0] == '\0') {
       QVD_DETAIL("rep->EndTime was empty");
       memcpy(record->EndTime, record->StartTime, sizeof record->EndTime);
-      record->endRead = false;
     }
     VxTimeDate start = record->startRead ? record->startTD
                                          : GetDateFromString(record->StartTime, serverInfo);
-    VxTimeDate end = record->endRead                                   ? record->endTD
-                     : strcmp(record->EndTime, record->StartTime) == 0 ? start
-                                                                       : GetDateFromString(record->EndTime, serverInfo);
+    VxTimeDate end = strcmp(record->EndTime, record->StartTime) == 0
+                         ? start
+                         : GetDateFromString(record->EndTime, serverInfo);
     record->duration = static_cast<double>(QVD_VxTimeDifference(&end, &start));
     QVD_DETAIL("seconds=%f", record->duration);
     if (!record->startRead) {
@@ -147,7 +146,10 @@ void RawLogCompiler::add(const logresult& hit) {
   if (strlowcmp(name, "StartTime") == 0) {
     QVD_DETAIL("Adding StartTime");
     copyField(work_.StartTime, sizeof work_.StartTime, text);
-    work_.startTD = hit.hasTime ? hit.timeValue : GetDateFromString(work_.StartTime, serverInfo_);
+    // The times of a row are those its texts show, whole seconds: the
+    // durations and every comparison of the analysis read the same time
+    // as the agent does, never the item's hundredths.
+    work_.startTD = GetDateFromString(work_.StartTime, serverInfo_);
     work_.startKey = timeKey(work_.startTD);
     work_.startRead = true;
     if (compareTimes(work_.startTD, work_.startKey, cutOff_, cutOffKey_) == -1) tooOld_ = true;
@@ -163,8 +165,6 @@ void RawLogCompiler::add(const logresult& hit) {
   } else if (strlowcmp(name, "FinishTime") == 0) {
     QVD_DETAIL("Adding FinishTime");
     copyField(work_.EndTime, sizeof work_.EndTime, text);
-    work_.endTD = hit.timeValue;
-    work_.endRead = hit.hasTime != 0;
   } else if (strlowcmp(name, "EventList") == 0) {
     if (DiscriminateText(text, request_->stack) == 0) {
       QVD_DETAIL("Adding Events");

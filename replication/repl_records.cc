@@ -160,6 +160,27 @@ replResult* RewindReplResult(replResult* member) {
   return member;
 }
 
+size_t CountReplResult(const replResult* member) {
+  if (member == nullptr) return 0;
+  if (member->order != nullptr) return member->order->byStart.size();
+  size_t count = 0;
+  for (const replResult* m = RewindReplResult(const_cast<replResult*>(member)); m != nullptr;
+       m = m->next)
+    ++count;
+  return count;
+}
+
+replResult* LastReplResult(replResult* member) {
+  if (member == nullptr) return nullptr;
+  if (member->order != nullptr) {
+    // Equal start keys stand in list order in the index, so its last entry
+    // is the list's last member.
+    return member->order->byStart.rbegin()->second;
+  }
+  while (member->next != nullptr) member = member->next;
+  return member;
+}
+
 replResult* RemoveReplResult(replResult* member) {
   if (member == nullptr) return nullptr;
   replResult* next = member->next;

@@ -16,6 +16,7 @@
 #ifndef QVD_REPLICATION_REPL_RECORDS_H_
 #define QVD_REPLICATION_REPL_RECORDS_H_
 
+#include <cstddef>
 #include <cstdint>
 
 #include "core/globals.h"
@@ -71,8 +72,6 @@ struct replResult {
   VxTimeDate startTD;
   long startKey;
   bool startRead;
-  VxTimeDate endTD;  // EndTime read already when endRead is set
-  bool endRead;
   ReplOrder* order;
 };
 
@@ -94,6 +93,12 @@ replResult* add_AndSortResult_list(replResult* list, replResult* newRecord,
 
 // The first member of the list (null for null).
 replResult* RewindReplResult(replResult* member);
+
+// The number of members of the list of `member` (0 for null) and its last
+// member (null for null); constant time for lists built by the functions
+// here.
+size_t CountReplResult(const replResult* member);
+replResult* LastReplResult(replResult* member);
 
 // Unlinks and frees `member`; returns its next member, or its previous one
 // when it had no next (null when it was alone).

@@ -61,7 +61,7 @@ int AddReplIncExcToStack(const replRequest* request, Stack* stack) {
 }
 
 int get_replication_request(replResult** result, replRequest request,
-                            const _ServerInfoBlock* serverInfo) {
+                            const _ServerInfoBlock* serverInfo, ReplRowLimit* limit) {
   *result = nullptr;
   QVD_VxPathNetConstruct(nullptr, serverInfo->serverNameCanonical, "names.vdb",
                          request.DatabasePath);
@@ -102,7 +102,6 @@ int get_replication_request(replResult** result, replRequest request,
     replResult** list;
     ~RawGuard() { free_replResult(RewindReplResult(*list)); }
   } holdRaw{&raw};
-  int32_t notModified = 0;
   {
     RawLogCompiler compiler(&raw, &request, serverInfo);
     if (!compiler.ok()) {
@@ -114,15 +113,14 @@ int get_replication_request(replResult** result, replRequest request,
               "Form Pathname BytesIn BytesOut $UpdatedBy");
     search.hitSink = compileLogHits;
     search.hitSinkContext = &compiler;
-    search.notModified = &notModified;
     logresult* none = nullptr;
     rc = get_log_request(&none, search, const_cast<_ServerInfoBlock*>(serverInfo));
     free_logResult(none);
     compiler.finish();
     QVD_DETAIL("CompileRawLogResult() returned error=%ld", 0L);
-    // A log not written since the period began holds no replication: the
-    // schedules are still judged, every slot a miss.
-    if (rc != 0 && notModified != 0) rc = 0;
+    // A log not written since the period began (572) fails the request
+    // too: the answer has no rows and the next one analyses from the same
+    // start, so the slots are judged once the log has been written.
     if (rc != 0) {
       QVD_ERROR("get_log_request() failed error=%ld", (long)rc);
       return rc;
@@ -135,12 +133,9 @@ int get_replication_request(replResult** result, replRequest request,
   copyField(search.includeFields, sizeof search.includeFields, "EventList");
   search.hitSink = gatherEventHits;
   search.hitSinkContext = &events;
-  notModified = 0;
-  search.notModified = &notModified;
   logresult* none = nullptr;
   rc = get_log_request(&none, search, const_cast<_ServerInfoBlock*>(serverInfo));
   free_logResult(none);
-  if (rc != 0 && notModified != 0) rc = 0;
   if (rc != 0) {
     QVD_ERROR("get_log_request() failed error=%ld", (long)rc);
     return rc;
@@ -152,7 +147,7 @@ int get_replication_request(replResult** result, replRequest request,
   }
   QVD_DETAIL("freeing logResult");
 
-  rc = ConstructReplResult(result, &request, &raw, schedules, serverInfo);
+  rc = ConstructReplResult(result, &request, &raw, schedules, serverInfo, limit);
   if (rc != 0) {
     QVD_ERROR("ConstructReplResult() failed error=%ld", (long)rc);
     free_replResult(*result);

@@ -9,14 +9,16 @@
 #define QVD_REPLICATION_REPL_REQUEST_H_
 
 #include "core/globals.h"
+#include "replication/hit_miss.h"
 #include "replication/repl_records.h"
 
 // Analyses the period that starts at the request's start date.  Returns 0
 // and sets *result to the first member of the final list (null when empty;
 // the caller frees it with free_replResult); non-zero on failure (traced),
-// *result then null.
+// *result then null.  With `limit` only the earliest rows are kept
+// (ReplRowLimit, replication/hit_miss.h).
 int get_replication_request(replResult** result, replRequest request,
-                            const _ServerInfoBlock* serverInfo);
+                            const _ServerInfoBlock* serverInfo, ReplRowLimit* limit = nullptr);
 
 // Adds the request's include strings ('+') and then its exclude strings
 // ('-') to `stack`.  Returns 0 or the first non-zero result of AddStack.

@@ -59,12 +59,12 @@ void ReplTest::AddSchedule(const char* dest, const char* text, const char* weekd
   schedules_ = add_replSched_list(schedules_, &s);
 }
 
-std::vector<std::string> ReplTest::Judge(const char* startDate) {
+std::vector<std::string> ReplTest::Judge(const char* startDate, ReplRowLimit* limit) {
   replRequest request = {};
   request.useStartDate = 1;
   request.startDate = T(startDate);
   replResult* result = nullptr;
-  EXPECT_EQ(ConstructReplResult(&result, &request, &raw_, schedules_, &info_), 0);
+  EXPECT_EQ(ConstructReplResult(&result, &request, &raw_, schedules_, &info_, limit), 0);
   EXPECT_EQ(raw_, nullptr);
   std::vector<std::string> rows;
   for (replResult* r = result; r != nullptr; r = r->next)

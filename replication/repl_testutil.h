@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/globals.h"
+#include "replication/hit_miss.h"
 #include "replication/repl_records.h"
 #include "sim/sim_test_support.h"
 
@@ -27,8 +28,9 @@ class ReplTest : public ::testing::Test {
   void AddSchedule(const char* dest, const char* text, const char* weekdays = "1234567",
                    int interval = 0);
 
-  // One row of the analysis: "<partner> <start> <Hit_Miss>".
-  std::vector<std::string> Judge(const char* startDate);
+  // One row of the analysis: "<partner> <start> <Hit_Miss>" (within
+  // *limit when given).
+  std::vector<std::string> Judge(const char* startDate, ReplRowLimit* limit = nullptr);
 
   TempModel model_;
   _ServerInfoBlock info_;

@@ -20,7 +20,9 @@ int ReadFieldBody(VxDocHandle document, const char* itemName, char** text) {
   VxStatus rc = QVD_VxItemInfo(document, itemName, static_cast<uint16_t>(strlen(itemName)), &item,
                                &type, &value, &valueLength);
   if (rc != 0) {
-    if (rc != VX_ERR_ITEM_NOT_FOUND) QVD_ERROR("VxItemInfo() error:%lu", (unsigned long)rc);
+    // Every error is traced, an absent item (546) too: callers that give
+    // such an item a default say so on their own line.
+    QVD_ERROR("VxItemInfo() error:%lu", (unsigned long)rc);
     return rc;
   }
   size_t size = valueLength;

@@ -21,7 +21,8 @@ int get_replication_schedule(replschedule** schedules, const char* databasePath,
 // The value of item `itemName` as newly allocated host text in *text
 // (free it with free): text items as they are, other types rendered by the
 // server with ';' between list entries.  Returns 0; the server's status
-// (546 for an absent item); 1 when memory runs out.
+// (546 for an absent item), traced "VxItemInfo() error:%lu" whatever it
+// is; 1 when memory runs out.
 int ReadFieldBody(VxDocHandle document, const char* itemName, char** text);
 
 #endif  // QVD_REPLICATION_SCHEDULE_READER_H_

@@ -56,6 +56,8 @@ TEST_F(ScheduleReaderTest, EnabledConnectionsOfThisServerInViewOrder) {
   EXPECT_TRUE(TraceCaptureHas(lines, "WeekDays of note 0x1 hold entries that are not weekday numbers 1 to 7: |1;x;9|"));
   EXPECT_TRUE(TraceCaptureHas(lines, "Replication connection note 0x5 has no Destination item; connection skipped"));
   EXPECT_TRUE(TraceCaptureHas(lines, "Found invalid note: = will continue with the rest of notes"));
+  // Every error of the item read is traced, an absent item (546) too.
+  EXPECT_TRUE(TraceCaptureHas(lines, "VxItemInfo() error:546"));
   EXPECT_EQ(vaxelsim_handles_held(), 0u);
   TraceCaptureStart("none");
 }

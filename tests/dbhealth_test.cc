@@ -85,6 +85,11 @@ TEST(DbHealthE2E, EveryDatabaseStateReachesTheAgentAfterTheFirstPublication) {
       {"local.vdb", R"({"open": 760})", corruptRow("local.vdb", "DEFAULT", "Local access protected")},
       {"corrupt.vdb", R"({"open": 999, "repairOpen": 999, "failoverOpen": 999})",
        corruptRow("corrupt.vdb", "DEFAULT", "Corrupt")},
+      // Statuses are compared as the server returns them: 513 and 582 with
+      // the flag bit 0x4000 are none of the listed codes.
+      {"flagged.vdb", R"({"open": 16897})", corruptRow("flagged.vdb", "DEFAULT", "Corrupt but fixed")},
+      {"flaggedfix.vdb", R"({"open": 999, "repairOpen": 16966, "failoverOpen": 999})",
+       corruptRow("flaggedfix.vdb", "DEFAULT", "Corrupt")},
   };
   std::vector<std::unique_ptr<CheckRun>> runs;
   for (const Case& c : cases)
@@ -116,7 +121,8 @@ TEST(DbHealthE2E, EveryDatabaseStateReachesTheAgentAfterTheFirstPublication) {
 TEST(DbHealthE2E, ViewsWhiteSpaceRetriesAndExclusion) {
   CheckRun run(R"({"databases": {
       "once.vdb": {"space": {"allocatedBytes": 614400, "freeBytes": 307200}},
-      "mail/a.vdb": {"views": {"Inbox": {"open": 0}, "Unbuilt": {"open": 779}, "Broken": {"open": 1234}},
+      "mail/a.vdb": {"views": {"Inbox": {"open": 0}, "Unbuilt": {"open": 779}, "Broken": {"open": 1234},
+                               "Flagged": {"open": 16163}},
                      "space": {"allocatedBytes": 1024, "freeBytes": 2048},
                      "quota": {"warningThreshold": 100, "sizeLimit": 200, "currentSize": 50,
                                "maxSize": 4294967295}},
@@ -126,11 +132,18 @@ TEST(DbHealthE2E, ViewsWhiteSpaceRetriesAndExclusion) {
                             "currentSize": 3221225472, "maxSize": 4294967000}}},
       "faults": {"VxDbOpen": {"status": 513, "fromCall": 6, "count": 1}}})",
                "once.vdb;mail/*;big.vdb", "mail/old");
-  run.viewFile("# views of every mail database\nmail/* = Inbox, Unbuilt, Broken, Missing\n");
-  run.run(14);
+  // big.vdb's pair names no view: it claims big.vdb all the same, so the
+  // last pattern's view is not checked there.
+  run.viewFile("# views of every mail database\nmail/* = Inbox, Unbuilt, Broken, Missing, Flagged\n"
+               "big.vdb = ,,\n* = Missing\n");
+  run.run(16);
   EXPECT_EQ(30, run.session.collectorStatus()) << run.session.problems();
-  EXPECT_EQ(Json::array({corruptRow("mail/a.vdb", "Broken", "View corrupt"),
-                         corruptRow("mail/a.vdb", "Missing", "View not found")}),
+  // A collection not built (779) counts as good; 779 with the flag bit
+  // 0x4000 is another failure.
+  EXPECT_EQ(Json::array({corruptRow("once.vdb", "Missing", "View not found"),
+                         corruptRow("mail/a.vdb", "Broken", "View corrupt"),
+                         corruptRow("mail/a.vdb", "Missing", "View not found"),
+                         corruptRow("mail/a.vdb", "Flagged", "View corrupt")}),
             run.rows("Velora_Corrupt_Failover_DB", 1));
   EXPECT_EQ(Json::array({Row{kServer, "once.vdb", "300", "33", "0", "0", "0", "0"},
                          Row{kServer, "mail/a.vdb", "2", "67", "50", "0", "200", "100"},
@@ -142,7 +155,8 @@ TEST(DbHealthE2E, ViewsWhiteSpaceRetriesAndExclusion) {
   EXPECT_TRUE(run.session.traced("Database once.vdb is in good state."));
   EXPECT_TRUE(run.session.traced("mail/old/o.vdb is in exclude path list, so do not check it."));
   EXPECT_TRUE(run.session.traced("Views are specified  to check for database mail/a.vdb."));
-  EXPECT_TRUE(run.session.traced("No views are specified  to check for database big.vdb."));
+  EXPECT_TRUE(run.session.traced("Views are specified  to check for database big.vdb."));
+  EXPECT_FALSE(run.session.traced("View Missing of database big.vdb"));
   EXPECT_TRUE(run.session.traced(
       "Database 3, name: big.vdb, whitespace size: 0 KB, whitespace percent: 0, database size: "
       "3221225472 KB, max size: 4294967000 KB, size limit: 4294967294 KB, warning threshold: "
