@@ -3,10 +3,15 @@
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +20,59 @@
 #include <vector>
 
 namespace {
+
+// Inode and owner of the TCP socket whose local end is `local` and whose
+// remote end is `remote`, asked of the kernel by that exact pair (socket
+// diagnostics over netlink).  1 found, 0 no such socket, -1 the question
+// could not be asked.
+int askKernel(const sockaddr_in& local, const sockaddr_in& remote, unsigned long* inode, long* uid) {
+  int fd = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+  if (fd < 0) return -1;
+  struct {
+    nlmsghdr header;
+    inet_diag_req_v2 request;
+  } message;
+  memset(&message, 0, sizeof message);
+  message.header.nlmsg_len = sizeof message;
+  message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+  message.header.nlmsg_flags = NLM_F_REQUEST;
+  message.request.sdiag_family = AF_INET;
+  message.request.sdiag_protocol = IPPROTO_TCP;
+  message.request.idiag_states = ~0U;
+  message.request.id.idiag_sport = local.sin_port;
+  message.request.id.idiag_dport = remote.sin_port;
+  message.request.id.idiag_src[0] = local.sin_addr.s_addr;
+  message.request.id.idiag_dst[0] = remote.sin_addr.s_addr;
+  message.request.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
+  message.request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+  sockaddr_nl kernel;
+  memset(&kernel, 0, sizeof kernel);
+  kernel.nl_family = AF_NETLINK;
+  int result = -1;
+  alignas(nlmsghdr) char answer[8192];
+  struct pollfd ready = {fd, POLLIN, 0};
+  if (sendto(fd, &message, sizeof message, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) ==
+          static_cast<ssize_t>(sizeof message) &&
+      poll(&ready, 1, 1000) == 1) {
+    ssize_t got = recv(fd, answer, sizeof answer, 0);
+    auto* header = reinterpret_cast<nlmsghdr*>(answer);
+    if (got > 0 && NLMSG_OK(header, static_cast<size_t>(got))) {
+      if (header->nlmsg_type == SOCK_DIAG_BY_FAMILY &&
+          header->nlmsg_len >= NLMSG_LENGTH(sizeof(inet_diag_msg))) {
+        auto* found = static_cast<inet_diag_msg*>(NLMSG_DATA(header));
+        *inode = found->idiag_inode;
+        *uid = static_cast<long>(found->idiag_uid);
+        result = *inode != 0 ? 1 : 0;
+      } else if (header->nlmsg_type == NLMSG_ERROR &&
+                 header->nlmsg_len >= NLMSG_LENGTH(sizeof(nlmsgerr))) {
+        // No such socket; any other error: not asked.
+        result = static_cast<nlmsgerr*>(NLMSG_DATA(header))->error == -ENOENT ? 0 : -1;
+      }
+    }
+  }
+  close(fd);
+  return result;
+}
 
 // An endpoint as /proc/net/tcp writes it: the address's four bytes as one
 // number in the host's order, then the port, both in upper-case hex.
@@ -118,7 +176,12 @@ bool connectionMadeBy(int descriptor, long process, ConnectionPeer* peer) {
   }
   peer->port = ntohs(theirs.sin_port);
   // The peer's socket: its local end is our remote end and the reverse.
-  if (!findTcpSocket(endpointText(theirs), endpointText(ours), &peer->inode, &peer->uid)) return false;
+  // The kernel finds it by that pair; the table of /proc/net/tcp, read in
+  // pieces while it changes, can miss it and is only the fallback.
+  int asked = askKernel(theirs, ours, &peer->inode, &peer->uid);
+  if (asked == 0) return false;
+  if (asked < 0 && !findTcpSocket(endpointText(theirs), endpointText(ours), &peer->inode, &peer->uid))
+    return false;
   if (process <= 0 || peer->uid != static_cast<long>(geteuid())) return false;
   // The process itself first: the common case needs no look at the others.
   if (holdsSocket(process, peer->inode)) {

@@ -4,10 +4,11 @@
 //
 // A loopback TCP connection carries no credentials of its peer (the socket
 // option SO_PEERCRED answers only for local sockets; for TCP it gives pid
-// 0), so the peer's socket is found in the system's table of TCP sockets
-// (/proc/net/tcp: the socket whose local end is the connection's remote
-// end and whose remote end is ours, with its inode and its owner's uid) and
-// looked for among the open descriptors of the expected process and of the
+// 0), so the peer's socket (the one whose local end is the connection's
+// remote end and whose remote end is ours) is asked of the kernel by that
+// pair, through socket diagnostics over netlink (its inode and its owner's
+// uid; the table /proc/net/tcp when netlink cannot be asked), and looked
+// for among the open descriptors of the expected process and of the
 // processes it started (descendants found through /proc/<pid>/stat).
 //
 // A peer that has already closed its end has no inode any more and is not
