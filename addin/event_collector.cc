@@ -122,7 +122,8 @@ bool EventCollector::startRelayRetrying(int which) {
     relayOutage_.failed();
     QVD_ALWAYS("startProcess%d failed for qvdmvevent, collectMVEvent %lx retrying in %u seconds...",
                which, self_, kRelayStartPause);
-    if (!pace_.sleep(kRelayStartPause) || stopping()) return false;
+    pace_.sleep(kRelayStartPause);
+    if (stopping()) return false;
   }
   relayOutage_.recovered();
   QVD_ALWAYS("Started%d qvdmvevent with pid:%ld", which, mveventpid);
@@ -136,7 +137,8 @@ bool EventCollector::openRetrying(ServerSocket* server) {
     reported = true;
     QVD_ALWAYS("Server socket could not be opened, collectMVEvent %lx retrying in %u seconds...",
                self_, kRelayStartPause);
-    if (!pace_.sleep(kRelayStartPause) || stopping()) return false;
+    pace_.sleep(kRelayStartPause);
+    if (stopping()) return false;
   }
   return true;
 }
