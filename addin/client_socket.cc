@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "addin/addin_stop.h"
 #include "framework/trace.h"
 
 QVD_TRACE_UNIT("addin/client");
@@ -23,7 +22,8 @@ constexpr int kAttempts = 4;
 
 }  // namespace
 
-ClientSocket::ClientSocket(int port, const char* host) : port_(port), host_(host) {
+ClientSocket::ClientSocket(int port, const char* host, AddInPace* pace)
+    : port_(port), host_(host), pace_(pace != nullptr ? pace : &AddInPace::standard()) {
   memset(&address_, 0, sizeof address_);
   QVD_DETAIL("ClientSocket initialized socket for ipaddr %s port %d", host_ ? host_ : "(null)", port_);
 }
@@ -42,7 +42,9 @@ bool ClientSocket::open() {
   memset(&address_, 0, sizeof address_);
   if (isIPAddress(host_)) {
     QVD_DETAIL("Using IP %s", host_);
-    if (inet_pton(AF_INET, host_, &address_.sin_addr) != 1) {
+    // The rules of inet_aton, which take every form of dotted text that
+    // isIPAddress lets through ("127.1" too, which inet_pton refuses).
+    if (inet_aton(host_, &address_.sin_addr) == 0) {
       QVD_ERROR("can not get ip address by using host name %s", host_);
       return false;
     }
@@ -88,9 +90,9 @@ bool ClientSocket::open() {
     } else {
       QVD_ERROR("unable to connect to TCP socket, errno=%d retrying....\n", error);
     }
-    bool slept = addInSleep(pause);
+    bool slept = pace_->sleep(pause);
     closeSocket();
-    if (last || !slept || addInStopping()) return false;
+    if (last || !slept || pace_->stopping()) return false;
     pause *= 2;
   }
 }

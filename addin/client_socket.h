@@ -2,7 +2,8 @@
 // registers with the add-in's event relay: connect to the add-in host and
 // port, write one record, close; the same object is opened again for every
 // registration.  Host names are resolved (first IPv4 address); dotted
-// addresses are used as they are.
+// addresses are converted with the rules of inet_aton, the same text that
+// isIPAddress accepts: "127.1" is 127.0.0.1.
 //
 // Thread-safety: none; one thread (collectMVEvents) uses an instance.
 #ifndef QVD_ADDIN_CLIENT_SOCKET_H_
@@ -10,6 +11,7 @@
 
 #include <netinet/in.h>
 
+#include "addin/addin_pace.h"
 #include "util/qvd_string.h"
 
 namespace QVD {
@@ -17,8 +19,9 @@ namespace QVD {
 class ClientSocket {
  public:
   // Stores `port` and `host` (not copied: it must outlive the object);
-  // closed (descriptor -1).
-  ClientSocket(int port, const char* host);
+  // closed (descriptor -1).  The pauses between connection attempts go
+  // through `pace` (not owned; null: AddInPace::standard()).
+  ClientSocket(int port, const char* host, AddInPace* pace = nullptr);
   // Closes the descriptor when open.
   virtual ~ClientSocket();
   ClientSocket(const ClientSocket&) = delete;
@@ -28,11 +31,11 @@ class ClientSocket {
   // stops (the empty text included).
   static bool isIPAddress(const char* text);
 
-  // Resolves the host and connects, with at most four attempts, sleeping 2,
+  // Resolves the host and connects, with at most four attempts, pausing 2,
   // 4, 8 and 16 seconds after the failed ones (less when the add-in threads
   // are asked to stop, which also ends the attempts).  False at once when
-  // the name does not resolve or no socket can be made; false after the
-  // fourth failed attempt.
+  // the name does not resolve, dotted text is no address (inet_aton) or no
+  // socket can be made; false after the fourth failed attempt.
   bool open();
 
   // Closes the descriptor (when open) and sets it to -1.
@@ -48,6 +51,7 @@ class ClientSocket {
   struct sockaddr_in address_;
   int port_;
   const char* host_;
+  AddInPace* pace_;
   int descriptor_ = -1;
 };
 

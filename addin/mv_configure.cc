@@ -4,8 +4,8 @@
 
 #include <cstring>
 
+#include "addin/addin_pace.h"
 #include "addin/addin_threads.h"
-#include "addin/addin_stop.h"
 #include "agentlink/cp_client.h"
 #include "core/globals.h"
 #include "core/server_gate.h"
@@ -171,10 +171,15 @@ int mvConfigureDatabase() {
 
 void* MVConfigure(void*) {
   AddInThreadScope scope;
+  runMVConfigure(AddInPace::standard());
+  return nullptr;
+}
+
+void runMVConfigure(AddInPace& pace) {
   unsigned long self = (unsigned long)pthread_self();
   QVD_ALWAYS("Started MV Configure thread %lx", self);
   for (int count = 1;; ++count) {
-    if (addInStopping()) {
+    if (pace.stopping()) {
       QVD_ALWAYS("MV Configure thread %lx shutting down...", self);
       break;
     }
@@ -182,7 +187,7 @@ void* MVConfigure(void*) {
     if (!attempt()) break;
     int result = mvConfigured;
     if (result == -1) {
-      if (addInStopping()) {
+      if (pace.stopping()) {
         QVD_ALWAYS("MV Configure thread %lx shutting down...", self);
         break;
       }
@@ -190,8 +195,8 @@ void* MVConfigure(void*) {
       cp_SendEventError(1001, MV_Server_Handle);
       bool stopping = false;
       for (int i = 0; i < kRetryPauses && !stopping; ++i) {
-        addInSleep(kPauseSeconds);
-        stopping = addInStopping();
+        pace.sleep(kPauseSeconds);
+        stopping = pace.stopping();
       }
       if (stopping) {
         QVD_ALWAYS("MV Configure thread %lx shutting down...", self);
@@ -203,5 +208,4 @@ void* MVConfigure(void*) {
     QVD_ALWAYS("MV Configure thread %lx exiting...", self);
     break;
   }
-  return nullptr;
 }

@@ -13,6 +13,8 @@
 
 #include <atomic>
 
+#include "addin/addin_pace.h"
+
 // The last result of mvConfigureDatabase: 1 configured, 0 a document write
 // failed, -1 the server or the database was not reachable.  Written by the
 // MVConfigure thread only.
@@ -29,6 +31,16 @@ extern std::atomic<int> mvConfigured;
 int mvConfigureDatabase();
 
 // Thread entry of MVConfigure; the argument is not used; returns null.
+// Runs runMVConfigure with the collector's pace.
 void* MVConfigure(void* arg);
+
+// The work of the MVConfigure thread on the calling thread: attempts until
+// the documents are written, a document write fails, the runtime cannot be
+// initialised or `pace` says stop.  After an attempt that could not reach
+// the server or the database: event error 1001, then 30 pauses of 10
+// seconds through `pace`, asking it after each whether to stop.
+// REQUIRES: as mvConfigureDatabase, and the transaction-log checker is set
+// up (dbhealth/translog_checker.h).
+void runMVConfigure(AddInPace& pace);
 
 #endif  // QVD_ADDIN_MV_CONFIGURE_H_

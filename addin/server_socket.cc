@@ -115,22 +115,32 @@ bool ServerSocket::open(int port, const char* host) {
 
 void ServerSocket::run() {
   QVD_DETAIL("Accepting...");
-  while (descriptor_ >= 0 && acceptCheck_ != nullptr) {
-    struct pollfd ready = {descriptor_, POLLIN, 0};
-    int n = poll(&ready, 1, 1000);
-    if (n != 0) break;  // a connection, or an error that accept reports
-    if (!acceptCheck_(acceptCheckArg_)) {
-      QVD_ERROR("Accept abandoned: no connection is coming");
+  int fd = -1;
+  while (fd < 0) {
+    while (descriptor_ >= 0 && acceptCheck_ != nullptr) {
+      struct pollfd ready = {descriptor_, POLLIN, 0};
+      int n = poll(&ready, 1, 1000);
+      if (n != 0) break;  // a connection, or an error that accept reports
+      if (!acceptCheck_(acceptCheckArg_)) {
+        QVD_ERROR("Accept abandoned: no connection is coming");
+        return;
+      }
+    }
+    do {
+      fd = accept4(descriptor_, nullptr, nullptr, SOCK_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+      QVD_ERROR("Accept failed, errno=%d", errno);
       return;
     }
-  }
-  int fd = -1;
-  do {
-    fd = accept4(descriptor_, nullptr, nullptr, SOCK_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
-    QVD_ERROR("Accept failed, errno=%d", errno);
-    return;
+    if (peerCheck_ == nullptr) {
+      QVD_ERROR("Connection %d refused: no process may send events here", fd);
+      close(fd);
+      fd = -1;
+    } else if (!peerCheck_(fd, peerCheckArg_)) {
+      close(fd);  // unread: none of its bytes becomes an event
+      fd = -1;
+    }
   }
   QVD_DETAIL("New connection accepted");
   {

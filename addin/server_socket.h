@@ -14,6 +14,12 @@
 // dropped.  So a connection never holds more than kMaxEventRecord bytes of
 // an unfinished record.
 //
+// Connections: run() serves only a connection that the peer check passes
+// (set with setPeerCheck; the event collector lets only its relay
+// through); any other is closed at once, before a byte of it is read, and
+// run() waits for the next.  Without a peer check every connection is
+// refused.
+//
 // Thread-safety: an instance belongs to one thread (collectMVEvents);
 // shutdownConnections() may be called from any thread to end a blocked
 // accept or read.
@@ -47,11 +53,20 @@ class ServerSocket {
   // or a name otherwise) and listens.  False on failure (traced).
   bool open(int port, const char* host);
 
-  // Accepts one connection (blocking) and serves it with clientSocketWorker
-  // until it ends; the accepted descriptor is closed once.  With an accept
-  // check set, the wait for the connection ends (without one) as soon as
-  // the check, asked once a second, returns false.
+  // Accepts connections (blocking) until one passes the peer check, and
+  // serves that one with clientSocketWorker until it ends; every accepted
+  // descriptor is closed once.  With an accept check set, the wait for the
+  // connection ends (without one) as soon as the check, asked once a
+  // second, returns false.
   virtual void run();
+
+  // The peer check of run(): true lets the accepted connection `descriptor`
+  // be served; false has it closed unread (the check writes the trace
+  // line).  Null: every connection is refused.
+  void setPeerCheck(bool (*check)(int descriptor, void* arg), void* arg) {
+    peerCheck_ = check;
+    peerCheckArg_ = arg;
+  }
 
   // The check of run(); null: wait for a connection however long it takes.
   void setAcceptCheck(bool (*check)(void*), void* arg) {
@@ -86,6 +101,8 @@ class ServerSocket {
 
   bool (*acceptCheck_)(void*) = nullptr;
   void* acceptCheckArg_ = nullptr;
+  bool (*peerCheck_)(int, void*) = nullptr;
+  void* peerCheckArg_ = nullptr;
   int port_ = 0;
   QVD::String portText_;
   int descriptor_ = -1;

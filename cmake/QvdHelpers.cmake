@@ -1,3 +1,9 @@
+# Every test needs the fixture qvd_suite, whose cleanup
+# (tests/no_leftover_processes.sh) runs after all of them, and runs with
+# QVD_TEST_SUITE set to the build folder, the mark by which that cleanup
+# knows the processes of this build's tests.
+set(QVD_TEST_PROPERTIES FIXTURES_REQUIRED qvd_suite ENVIRONMENT "QVD_TEST_SUITE=${CMAKE_BINARY_DIR}")
+
 # qvd_add_test(NAME <name> SOURCES <files...> LIBS <targets...>)
 # Builds one GoogleTest executable and registers its cases with CTest.
 function(qvd_add_test)
@@ -6,7 +12,7 @@ function(qvd_add_test)
   target_compile_definitions(${T_NAME} PRIVATE
     QVD_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}" QVD_TEST_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest Threads::Threads)
-  gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60)
+  gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES ${QVD_TEST_PROPERTIES})
 endfunction()
 
 # qvd_module(<target> [DEPS <targets...>] [TEST_DEPS <targets...>] [EXCLUDE <files...>])
@@ -61,7 +67,8 @@ function(qvd_fuzz_target name)
   target_compile_definitions(${replay} PRIVATE QVD_FUZZ_CORPUS="${corpus}"
     QVD_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}" QVD_TEST_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
   target_link_libraries(${replay} PRIVATE ${F_LIBS} GTest::gtest Threads::Threads)
-  gtest_discover_tests(${replay} TEST_PREFIX "${replay}." DISCOVERY_TIMEOUT 60)
+  gtest_discover_tests(${replay} TEST_PREFIX "${replay}." DISCOVERY_TIMEOUT 60
+    PROPERTIES ${QVD_TEST_PROPERTIES})
   if(QVD_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
     set(fuzzer ${folder}_${name}_fuzz)
     add_executable(${fuzzer} ${entry})

@@ -10,11 +10,43 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string>
+#include <vector>
 
 #include "core/globals.h"
 #include "framework/trace.h"
 
 QVD_TRACE_UNIT("core/process");
+
+extern char** environ;
+
+namespace {
+
+// The child's environment: the collector's, with kCollectorPidVariable set
+// to this process's id (an inherited value replaced).  Built before the
+// fork: between fork and exec the child may only make async-signal-safe
+// calls.
+class ChildEnvironment {
+ public:
+  ChildEnvironment() {
+    const size_t nameLength = strlen(kCollectorPidVariable);
+    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+      if (strncmp(*entry, kCollectorPidVariable, nameLength) == 0 && (*entry)[nameLength] == '=')
+        continue;
+      pointers_.push_back(*entry);
+    }
+    own_ = std::string(kCollectorPidVariable) + "=" + std::to_string(static_cast<long>(getpid()));
+    pointers_.push_back(&own_[0]);
+    pointers_.push_back(nullptr);
+  }
+  char* const* get() { return pointers_.data(); }
+
+ private:
+  std::string own_;
+  std::vector<char*> pointers_;
+};
+
+}  // namespace
 
 bool startProcess(const char* program, long* pid, void* unused) {
   (void)unused;
@@ -42,6 +74,8 @@ bool startProcess(const char* program, long* pid, void* unused) {
   // Decide before forking whether the child may trace: after fork only this
   // thread exists in the child, and the trace facility keeps that safe.
   bool trace_errors = QVD_TRACE_ON(TRACE_ERROR);
+  ChildEnvironment environment;
+  char* const argv[] = {const_cast<char*>(program), nullptr};
   pid_t forked = fork();
   if (forked < 0) {
     QVD_ERROR("Error: fork failed: errno=%d", errno);
@@ -54,7 +88,8 @@ bool startProcess(const char* program, long* pid, void* unused) {
     dfl.sa_handler = SIG_DFL;
     sigemptyset(&dfl.sa_mask);
     sigaction(SIGPIPE, &dfl, nullptr);
-    execlp(path, program, static_cast<char*>(nullptr));
+    // The path holds a slash: no search, as execlp would do with it.
+    execve(path, argv, environment.get());
     int err = errno;
     if (trace_errors)
       TracePrintf(&qvd_trace_unit, TRACE_ERROR, __LINE__, "Error: EXEC %s failed: errno=%d", path,

@@ -6,8 +6,14 @@
 #ifndef QVD_CORE_PROCESS_H_
 #define QVD_CORE_PROCESS_H_
 
+// The variable that tells a launched program the collector's process id, so
+// that it can end when the collector is gone, also when the collector ended
+// before the program got to look at its parent.
+constexpr char kCollectorPidVariable[] = "QVD_COLLECTOR_PID";
+
 // Launches "<HALCYONHOME>/<binArch>/vd/bin/<program>" as a child process with
-// the program's name as its only argument and the collector's environment.
+// the program's name as its only argument and the collector's environment,
+// to which kCollectorPidVariable is set to the collector's process id.
 // Finished children are collected first, without blocking.  Stores the
 // child's process id in *pid (-1 when no child could be created) and returns
 // true when the fork succeeded.  A failed exec is reported by the child's

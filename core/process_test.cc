@@ -44,7 +44,12 @@ class ProcessTest : public ::testing::Test {
 };
 
 TEST_F(ProcessTest, StartsProgramFromInstallBinWithItsNameAsArgument) {
-  WriteScript("tellname", "echo \"$0 $#\" > " + root_ + "/out.txt\n");
+  // The program also learns the collector's pid, in place of any value
+  // the collector itself inherited.
+  setenv("QVD_COLLECTOR_PID", "1", 1);
+  setenv("QVD_PROCESS_TEST_MARK", "kept", 1);
+  WriteScript("tellname", "echo \"$0 $#\" > " + root_ + "/out.txt\n"
+                          "echo \"$QVD_COLLECTOR_PID $QVD_PROCESS_TEST_MARK\" >> " + root_ + "/out.txt\n");
   long pid = 0;
   ASSERT_TRUE(startProcess("tellname", &pid, nullptr));
   ASSERT_GT(pid, 0);
@@ -55,6 +60,10 @@ TEST_F(ProcessTest, StartsProgramFromInstallBinWithItsNameAsArgument) {
   std::string line;
   std::getline(in, line);
   EXPECT_EQ(root_ + "/linux/vd/bin/tellname 0", line);
+  std::getline(in, line);
+  EXPECT_EQ(std::to_string(getpid()) + " kept", line);
+  unsetenv("QVD_COLLECTOR_PID");
+  unsetenv("QVD_PROCESS_TEST_MARK");
 }
 
 TEST_F(ProcessTest, MissingProgramStillReportsALaunch) {

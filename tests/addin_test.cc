@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -265,12 +267,26 @@ TEST(AddInE2E, EveryDocumentStepFailureReports1000) {
   }
 }
 
-TEST(AddInE2E, RelayCannotBeStarted) {
+TEST(AddInE2E, RelayInstalledAfterStartIsStartedWithOneEventError) {
   AddIn a(true, false);
-  Session s = runSession(a.install, a.env, {"registration", "expect-event 1 10"});
+  a.appendFeed("srv2/acme\t1\tonce installed\n");
+  std::atomic<bool> done{false};
+  std::thread installer([&] {
+    // Once the collector has found the relay missing, install it.
+    while (!done && readFile(a.install.traceFile()).find("startProcess1 failed") == std::string::npos)
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::string relay = std::string(getenv("QVD_BIN_DIR")) + "/qvdmvevent";
+    EXPECT_EQ(0, symlink(relay.c_str(), (a.install.binDir() + "/qvdmvevent").c_str()));
+  });
+  Session s = runSession(a.install, a.env, {"registration", "expect-event 2 60"});
+  done = true;
+  installer.join();
   ASSERT_EQ(30, s.collectorStatus()) << s.problems();
   EXPECT_EQ(std::vector<int>{1000}, eventErrors(s));
-  EXPECT_TRUE(s.traced("startProcess1 failed for qvdmvevent")) << s.trace;
+  std::vector<Json> events = s.ofType("event");
+  ASSERT_EQ(1u, events.size()) << s.problems() << s.trace;
+  EXPECT_EQ("once installed", events[0]["row"][3]);
+  EXPECT_TRUE(s.traced("Started1 qvdmvevent with pid:")) << s.trace;
 }
 
 bool isEventTime(const std::string& t) { return std::regex_match(t, std::regex("1[0-9]{12}000")); }
@@ -369,6 +385,108 @@ TEST(AddInE2E, KilledRelayIsStartedAgainWithTheSamePort) {
   ASSERT_EQ(2u, ports.size()) << log;
   EXPECT_EQ(ports[0], ports[1]);
   EXPECT_TRUE(s.traced("restarting qvdmvevent for the 1 time")) << s.trace;
+}
+
+TEST(AddInE2E, OnlyTheRelayMaySendEvents) {
+  AddIn a;
+  // The add-in host in its short dotted form: 127.0.0.1.
+  a.env["QVD_MVHOSTNAME"] = "127.1";
+  a.appendFeed("srv2/acme\t1\tbefore\n");
+  std::atomic<bool> done{false};
+  std::atomic<bool> refused{false};
+  std::thread stranger([&] {
+    // Once the first relay has forwarded its event, kill it and connect to
+    // the event port, which still listens, as a process that is not the
+    // relay; then feed the next event for the relay that replaces it.
+    std::regex forwarded(R"(qvdmvevent\[(\d+)\]: forwarded)");
+    std::regex registered(R"(registered server srv1/acme port (\d+))");
+    while (!done) {
+      std::smatch m, port;
+      std::string log = readFile(a.relayLog);
+      if (std::regex_search(log, m, forwarded) && std::regex_search(log, port, registered)) {
+        kill(std::stoi(m[1]), SIGKILL);
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<uint16_t>(std::stoi(port[1])));
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(0, connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to));
+        std::string forged = "E\x1fsrv1/acme\x1f" "FORGED EVENT\x1f" "1\x1e";
+        EXPECT_EQ(static_cast<ssize_t>(forged.size()), send(fd, forged.data(), forged.size(), MSG_NOSIGNAL));
+        a.appendFeed("srv2/acme\t1\tafter\n");
+        // The collector closes the connection without answering.
+        timeval limit{60, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        char c;
+        refused = recv(fd, &c, 1, 0) <= 0;
+        close(fd);
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  });
+  Session s = runSession(a.install, a.env, {"registration", "expect-event 2 60"});
+  done = true;
+  stranger.join();
+  ASSERT_EQ(30, s.collectorStatus()) << s.problems();
+  std::vector<Json> events = s.ofType("event");
+  std::string channel;  // the collector's lines about the relay and its connections
+  std::istringstream trace(s.trace);
+  for (std::string line; std::getline(trace, line);)
+    if (std::regex_search(line, std::regex("Connection|Accept|accepted|Started|restarting|failed")))
+      channel += line + "\n";
+  ASSERT_EQ(2u, events.size()) << s.problems() << readFile(a.relayLog) << channel;
+  EXPECT_EQ("before", events[0]["row"][3]);
+  EXPECT_EQ("after", events[1]["row"][3]);
+  EXPECT_TRUE(refused);
+  EXPECT_FALSE(s.traced("FORGED")) << s.trace;
+  EXPECT_TRUE(s.traced("Connection on the event port from port ")) << s.trace;
+  EXPECT_TRUE(s.traced("is not held by the relay")) << s.trace;
+}
+
+// The relay stand-in ends when the collector that started it (named by
+// QVD_COLLECTOR_PID) is gone, also when it was gone before the relay
+// started.  This test process takes in the orphans, so that it can wait
+// for them.
+TEST(RelayStandIn, EndsWhenItsCollectorIsAlreadyGone) {
+  ASSERT_EQ(0, prctl(PR_SET_CHILD_SUBREAPER, 1));
+  Install install;
+  std::string log = install.root() + "/relay.log";
+  std::string relay = std::string(getenv("QVD_BIN_DIR")) + "/qvdmvevent";
+  std::string pidFile = install.root() + "/relay.pid";
+  // A stand-in collector that starts the relay (a moment late) and ends
+  // at once, as a collector killed right after the fork would.
+  std::string script = "export QVD_COLLECTOR_PID=$$ QVD_MVHOSTNAME=127.0.0.1 QVD_MVPORT=" +
+                       std::to_string(freePort()) + " QVD_MVEVENT_LOG='" + log + "'\n" +
+                       "sh -c 'echo $$ >\"" + pidFile + "\"; sleep 0.5; exec \"" + relay + "\"' &\n" +
+                       "exit 0\n";
+  pid_t collector = fork();
+  if (collector == 0) {
+    execl("/bin/sh", "sh", "-c", script.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_EQ(collector, waitpid(collector, nullptr, 0));
+  pid_t pid = 0;
+  for (int i = 0; i < 500 && pid == 0; ++i) {
+    pid = atoi(readFile(pidFile).c_str());
+    if (pid == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_GT(pid, 0);
+  // The relay ends by itself; it is killed when it has not after 20 s.
+  int status = 0;
+  pid_t ended = 0;
+  for (int i = 0; i < 200 && ended == 0; ++i) {
+    ended = waitpid(pid, &status, WNOHANG);
+    if (ended == 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  if (ended == 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  prctl(PR_SET_CHILD_SUBREAPER, 0);
+  ASSERT_EQ(pid, ended) << "the relay outlived its collector\n" << readFile(log);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_NE(std::string::npos, readFile(log).find("the collector has ended")) << readFile(log);
 }
 
 }  // namespace

@@ -158,6 +158,10 @@ Session runSession(const Install& install, const std::map<std::string, std::stri
   writeFile(scriptFile, scriptText);
   std::string envText;
   for (const auto& [name, value] : env) envText += name + "=" + value + "\n";
+  // The mark of this suite's processes (tests/no_leftover_processes.sh):
+  // the collector and the relay it starts carry it too.
+  if (const char* mark = getenv("QVD_TEST_SUITE"))
+    if (env.count("QVD_TEST_SUITE") == 0) envText += std::string("QVD_TEST_SUITE=") + mark + "\n";
   writeFile(envFile, envText);
 
   std::string bin = envOr("QVD_BIN_DIR", ".");

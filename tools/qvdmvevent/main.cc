@@ -11,7 +11,9 @@
 // at start.
 //
 // The relay ends when the collector closes the event connection, when the
-// process that started it ends, or on a feed line "!exit".  How far the
+// collector that started it ends (also when it ended before the relay got
+// going: the collector passes its pid in QVD_COLLECTOR_PID), or on a feed
+// line "!exit".  How far the
 // feed was forwarded is kept in <feed>.offset, so a relay started again
 // goes on where the last one stopped.
 #include <arpa/inet.h>
@@ -20,6 +22,8 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -54,6 +58,21 @@ void logLine(const char* fmt, ...) {
 }
 
 bool parentGone() { return getppid() != g_parent; }
+
+// Settles which process is the collector: the one QVD_COLLECTOR_PID names
+// (the collector sets it for the programs it starts), else the parent at
+// start.  The relay is then its child for as long as the collector lives;
+// when the collector ended before this point, the relay was handed to
+// another parent already, and parentGone() is true at once.  The death
+// signal ends the relay even while it is blocked somewhere.
+void watchCollector() {
+  g_parent = getppid();
+  if (const char* text = getenv("QVD_COLLECTOR_PID")) {
+    long pid = atol(text);
+    if (pid > 0) g_parent = static_cast<pid_t>(pid);
+  }
+  prctl(PR_SET_PDEATHSIG, SIGTERM);
+}
 
 void pauseMs(long ms) {
   struct timespec t = {ms / 1000, (ms % 1000) * 1000000L};
@@ -240,6 +259,21 @@ class Feed {
   long long offset_ = 0;
 };
 
+// Ends the event connection as a well-behaved relay does: no more to send,
+// then wait (at most ten seconds) until the collector has read it all and
+// closed its side.  The collector serves a connection only while the relay
+// still holds it, so a relay that closed at once could lose what it sent.
+void endConnection(int fd) {
+  shutdown(fd, SHUT_WR);
+  char buffer[256];
+  for (int waited = 0; waited < 100; ++waited) {
+    struct pollfd ready = {fd, POLLIN, 0};
+    if (poll(&ready, 1, 100) > 0 && recv(fd, buffer, sizeof buffer, 0) <= 0) break;
+    if (parentGone()) break;
+  }
+  close(fd);
+}
+
 enum class Step { kGoOn, kExit, kLost };
 
 // Handles one feed line (without its line feed).
@@ -303,7 +337,7 @@ void recordInheritedDescriptors(const char* path) {
 }  // namespace
 
 int main() {
-  g_parent = getppid();
+  watchCollector();
   if (const char* fdsPath = getenv("QVD_MVEVENT_FDS")) recordInheritedDescriptors(fdsPath);
   // Descriptors inherited from the collector (its agent connection among
   // them) must not be kept open by the relay.
@@ -317,6 +351,10 @@ int main() {
   if (host == nullptr || *host == '\0' || port <= 0 || port > 65535) {
     logLine("QVD_MVHOSTNAME and QVD_MVPORT must name the add-in host and port");
     return 2;
+  }
+  if (parentGone()) {
+    logLine("the collector has ended");
+    return 0;
   }
   logLine("started, listening at %s:%d", host, port);
   int listener = listenAt(host, port);
@@ -347,7 +385,7 @@ int main() {
       feed.advance(end + 1 - start);
       start = end + 1;
       if (step == Step::kExit) {
-        close(fd);
+        endConnection(fd);
         return 0;
       }
     }
