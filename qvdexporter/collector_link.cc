@@ -344,10 +344,15 @@ void CollectorLink::HandleLine(const std::string& line) {
 }
 
 void CollectorLink::EndCollector(bool notify) {
-  if (fd_ >= 0 && notify) {
-    out_ += agentside::ShutdownLine(std::nullopt) + "\n";
-    std::string ignored;
-    Flush(&ignored);
+  if (fd_ >= 0) {
+    if (notify) {
+      out_ += agentside::ShutdownLine(std::nullopt) + "\n";
+      std::string ignored;
+      Flush(&ignored);
+    }
+    // End-of-file, as an agent that goes: the collector ends the
+    // conversation (status 30) when it reads it.
+    shutdown(fd_, SHUT_WR);
   }
   double deadline = Now() + options_.stopGrace;
   while (collector_ && collector_->started() && !CollectorEnded() && Now() < deadline) {

@@ -51,7 +51,7 @@ struct LinkOptions {
   double answerTimeout = 5;     // seconds a round waits for its answers
   double firstPause = 1;        // pause before the first restart; doubles up to maxPause
   double maxPause = 60;
-  double stopGrace = 10;        // seconds between the shutdown notice and SIGTERM
+  double stopGrace = 5;         // seconds between the shutdown notice and SIGTERM
   bool restart = true;          // false: after the collector ends, the link ends (--once)
 };
 
