@@ -2,6 +2,8 @@
 # part of the agent's install tree that belongs to the collector.
 #   <prefix>/<QVD_BINARCH>/vd/bin/qvdclient
 #   <prefix>/<QVD_BINARCH>/vd/doc/qvdclient/  the administrator's guide
+#   <prefix>/<QVD_BINARCH>/vd/bin/qvdexporter and vd/doc/qvdexporter/, when
+#   prometheus-cpp is there to build it (qvdexporter/CMakeLists.txt)
 # The prefix is the agent's install home (HALCYONHOME).  The simulated
 # server library, agentsim and the relay stand-in stay out: on a real host
 # the collector uses the server's own libvaxel.so (docs/collector.md,
@@ -18,7 +20,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/docs/collector.md ${PROJECT_SOURCE_DIR}/docs
 set(CPACK_PACKAGE_NAME "qvdclient")
 set(CPACK_PACKAGE_VENDOR "qvdclient")
 set(CPACK_PACKAGE_VERSION "1.0.0")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Velora data collector for the monitoring agent")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Velora data collector for the monitoring agent, and its Prometheus exporter")
 set(CPACK_PACKAGE_CONTACT "qvdclient maintainers")
 set(CPACK_GENERATOR "TGZ;DEB")
 # The tar file unpacks into the install home: <arch>/vd/... at its top.
@@ -33,5 +35,10 @@ file(WRITE ${CMAKE_BINARY_DIR}/QvdCPackOptions.cmake
   "if(CPACK_GENERATOR STREQUAL \"DEB\")\n  set(CPACK_PACKAGING_INSTALL_PREFIX \"${QVD_DEB_PREFIX}\")\nendif()\n")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6")
+# qvdexporter links the Prometheus client library and its HTTP server.
+find_package(prometheus-cpp CONFIG QUIET)
+if(prometheus-cpp_FOUND)
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libprometheus-cpp-core1.0, libprometheus-cpp-pull1.0, libcivetweb1")
+endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 include(CPack)
