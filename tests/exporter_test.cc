@@ -93,6 +93,17 @@ TEST(ExporterE2E, PromtoolAcceptsTheExposition) {
   ASSERT_EQ(Once(s, &out, &err), 0) << err;
   EXPECT_EQ(RunWithInput({"promtool", "check", "metrics"}, out, &verdict), 0) << verdict;
   EXPECT_EQ(verdict, "");
+  // What the HTTP side serves, with the HTTP library's own metrics.
+  int port = FreePort();
+  ExporterProcess e(s.install, {"--web.listen-address=127.0.0.1:" + std::to_string(port), "--collector.env-file",
+                                s.envFile, "--collector.command=" + Bin("qvdclient")});
+  std::string body;
+  ASSERT_TRUE(WaitUntil([&] { return HttpGet(port, "/metrics", &body) == 200 && SampleOf(body, "velora_up") == 1; },
+                        30));
+  ASSERT_EQ(HttpGet(port, "/metrics", &body), 200);  // the second scrape has the first one's latency
+  EXPECT_NE(body.find("exposer_request_latencies"), std::string::npos);
+  EXPECT_EQ(RunWithInput({"promtool", "check", "metrics"}, body, &verdict), 0) << verdict;
+  EXPECT_EQ(verdict, "");
 }
 
 TEST(ExporterE2E, ACollectorThatExitsAtOnceIsStartedAgainWithAGrowingPause) {
@@ -118,6 +129,34 @@ TEST(ExporterE2E, ACollectorThatExitsAtOnceIsStartedAgainWithAGrowingPause) {
   pid_t last = e.collectorPid();
   EXPECT_EQ(e.Stop(), 0);
   EXPECT_TRUE(ProcessGone(last));
+}
+
+TEST(ExporterE2E, WhenTheServerEndsItsProgramsTheCollectorIsStartedAgain) {
+  ExampleSite s;
+  int port = FreePort();
+  ExporterProcess e(s.install, {"--web.listen-address=127.0.0.1:" + std::to_string(port), "--collector.env-file",
+                                s.envFile, "--collector.command=" + Bin("qvdclient")});
+  ASSERT_TRUE(WaitUntil([&] { return e.log().find("collector registered") != std::string::npos; }, 30)) << e.log();
+  pid_t first = e.collectorPid();
+  s.install.writeModel("terminate", "");  // the server asks its programs to end
+  ASSERT_TRUE(WaitUntil([&] { return e.log().find("starting the collector again") != std::string::npos; }, 30))
+      << e.log();
+  EXPECT_NE(e.log().find("; it exited with status 31 (the server asked its programs to end)"),
+            std::string::npos)
+      << e.log();
+  std::string body;
+  ASSERT_EQ(HttpGet(port, "/metrics", &body), 200);
+  EXPECT_EQ(SampleOf(body, "velora_up"), 0);
+  EXPECT_EQ(SampleOf(body, "velora_ldap_inbound_sessions"), -1);
+  unlink((s.install.modelDir() + "/terminate").c_str());
+  ASSERT_TRUE(WaitUntil([&] { return HttpGet(port, "/metrics", &body) == 200 && SampleOf(body, "velora_up") == 1; },
+                        30))
+      << e.log();
+  EXPECT_EQ(SampleOf(body, "velora_ldap_inbound_sessions"), 949);
+  EXPECT_GE(SampleOf(body, "qvdexporter_collector_restarts_total"), 1);
+  EXPECT_NE(e.collectorPid(), first);
+  EXPECT_TRUE(ProcessGone(first));
+  EXPECT_EQ(e.Stop(), 0);
 }
 
 TEST(ExporterE2E, ACollectorThatAnswersWithErrorsIsCountedAndNotUp) {
