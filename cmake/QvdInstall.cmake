@@ -6,6 +6,8 @@
 #     and environment file; the script is not put into vd/bin, where it
 #     would stand for (and could replace) the installation's own start
 #     script and lock file
+#   <prefix>/<QVD_BINARCH>/vd/bin/qvdexporter and vd/doc/qvdexporter/, when
+#   prometheus-cpp is there to build it (qvdexporter/CMakeLists.txt)
 # The prefix is the agent's install home (HALCYONHOME).  The simulated
 # server library, agentsim and the relay stand-in stay out: on a real host
 # the collector uses the server's own libvaxel.so (docs/collector.md,
@@ -26,7 +28,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/examples/qvdclient.env
 set(CPACK_PACKAGE_NAME "qvdclient")
 set(CPACK_PACKAGE_VENDOR "qvdclient")
 set(CPACK_PACKAGE_VERSION "1.0.0")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Velora data collector for the monitoring agent")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Velora data collector for the monitoring agent, and its Prometheus exporter")
 set(CPACK_PACKAGE_CONTACT "qvdclient maintainers")
 set(CPACK_GENERATOR "TGZ;DEB")
 # The tar file unpacks into the install home: <arch>/vd/... at its top.
@@ -41,5 +43,10 @@ file(WRITE ${CMAKE_BINARY_DIR}/QvdCPackOptions.cmake
   "if(CPACK_GENERATOR STREQUAL \"DEB\")\n  set(CPACK_PACKAGING_INSTALL_PREFIX \"${QVD_DEB_PREFIX}\")\nendif()\n")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6")
+# qvdexporter links the Prometheus client library and its HTTP server.
+find_package(prometheus-cpp CONFIG QUIET)
+if(prometheus-cpp_FOUND)
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libprometheus-cpp-core1.0, libprometheus-cpp-pull1.0, libcivetweb1")
+endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 include(CPack)

@@ -48,11 +48,17 @@ TEST(Install, LaysOutTheCollectorAndItsGuideAndNothingOfTheStandIns) {
   ASSERT_TRUE(InstallInto(prefix)) << readFile(install.root() + "/install.log");
 
   const std::string arch = QVD_BINARCH;
-  EXPECT_EQ((std::vector<std::string>{arch + "/vd/bin/qvdclient", arch + "/vd/doc/qvdclient/collector.md",
-                                      arch + "/vd/doc/qvdclient/examples/qvdclient.env",
-                                      arch + "/vd/doc/qvdclient/examples/qvdstart.sh",
-                                      arch + "/vd/doc/qvdclient/keyword-overrides.md"}),
-            FilesUnder(prefix));
+  std::vector<std::string> expected = {arch + "/vd/bin/qvdclient", arch + "/vd/doc/qvdclient/collector.md",
+                                       arch + "/vd/doc/qvdclient/examples/qvdclient.env",
+                                       arch + "/vd/doc/qvdclient/examples/qvdstart.sh",
+                                       arch + "/vd/doc/qvdclient/keyword-overrides.md"};
+  // The exporter and its files, in a build that has it.
+  if (access((std::string(QVD_TEST_BIN_DIR) + "/qvdexporter").c_str(), X_OK) == 0) {
+    expected.insert(expected.begin() + 1, arch + "/vd/bin/qvdexporter");
+    for (const char* doc : {"exporter.md", "mapping.txt", "prometheus.yml", "qvdexporter-dashboard.json"})
+      expected.push_back(arch + "/vd/doc/qvdexporter/" + doc);
+  }
+  EXPECT_EQ(expected, FilesUnder(prefix));
   // The sample start script comes ready to copy into vd/bin.
   EXPECT_EQ(0, access((prefix + "/" + arch + "/vd/doc/qvdclient/examples/qvdstart.sh").c_str(), X_OK));
   EXPECT_EQ(0, access((prefix + "/" + arch + "/vd/bin/qvdclient").c_str(), X_OK));
@@ -90,6 +96,21 @@ TEST(Install, InstalledCollectorServesTheAgentWithTheServerLibraryOnTheLibraryPa
   ASSERT_EQ(1u, tasks.size());
   EXPECT_GE(tasks[0]["rows"].size(), 3u);
   EXPECT_FALSE(readFile(install.statusFile()).empty());
+
+  // The installed exporter starts the installed collector beside it.
+  const std::string exporter = install.home() + "/" + QVD_BINARCH + "/vd/bin/qvdexporter";
+  if (access(exporter.c_str(), X_OK) != 0) return;
+  std::string envFile = install.root() + "/exporter.env";
+  std::string envText;
+  for (const auto& [name, value] : env) envText += name + "=" + value + "\n";
+  FILE* f = fopen(envFile.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  fputs(envText.c_str(), f);
+  fclose(f);
+  std::string out = install.root() + "/once.out";
+  std::string command = "'" + exporter + "' --once --collector.env-file '" + envFile + "' >'" + out + "' 2>&1";
+  EXPECT_EQ(0, std::system(command.c_str())) << readFile(out);
+  EXPECT_NE(readFile(out).find("\nvelora_up 1\n"), std::string::npos) << readFile(out);
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "tools/agentsim/bench_model.h"
-#include "tools/agentsim/columns.h"
+#include "tools/agentsim/agentside.h"
 #include "tools/agentsim/options.h"
 #include "tools/agentsim/report.h"
 #include "tools/agentsim/runner.h"

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <iostream>
 
-#include "tools/agentsim/collector_process.h"
+#include "tools/agentsim/agentside.h"
 
 namespace agentsim {
 

@@ -13,8 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "tools/agentsim/columns.h"
-#include "tools/agentsim/session.h"
+#include "tools/agentsim/agentside.h"
 
 namespace agentsim {
 

@@ -52,7 +52,6 @@ Runner::Runner(const Options& opts, Reporter* reporter, const ColumnCatalogue* c
 
 Runner::~Runner() {
   if (fd_ >= 0) close(fd_);
-  if (listenFd_ >= 0) close(listenFd_);
 }
 
 Clock::time_point Runner::Deadline(double seconds) const {
@@ -66,24 +65,8 @@ void Runner::ExpectFailed(const std::string& message) {
 }
 
 bool Runner::Listen(std::string* error) {
-  listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (listenFd_ < 0) {
-    *error = std::string("socket: ") + strerror(errno);
-    return false;
-  }
-  int one = 1;
-  setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(static_cast<uint16_t>(opts_.port));
-  if (bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(listenFd_, 4) != 0) {
-    *error = "cannot listen on 127.0.0.1:" + std::to_string(opts_.port) + ": " + strerror(errno);
-    return false;
-  }
-  socklen_t len = sizeof addr;
-  getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
-  int port = ntohs(addr.sin_port);
+  if (!listener_.Listen(opts_.port, error)) return false;
+  int port = listener_.port();
   reporter_->Listening(port);
   if (!opts_.portFile.empty() && !WritePortFile(opts_.portFile, port, error)) return false;
   if (!opts_.command.empty()) {
@@ -102,27 +85,15 @@ void Runner::PollCollector() {
 }
 
 bool Runner::AcceptCollector() {
-  Clock::time_point deadline = Deadline(opts_.acceptTimeout);
-  for (;;) {
-    pollfd p{listenFd_, POLLIN, 0};
-    int r = poll(&p, 1, 50);
-    if (r > 0) {
-      int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd >= 0) {
-        int one = 1;
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        fd_ = fd;
-        // One collector per session: later connections are refused.
-        close(listenFd_);
-        listenFd_ = -1;
-        reporter_->Connected();
-        return true;
-      }
-    }
+  fd_ = listener_.Accept(Deadline(opts_.acceptTimeout), [this] {
     PollCollector();
-    if (collector_.started() && collector_.ended()) return false;
-    if (Clock::now() >= deadline) return false;
-  }
+    return !(collector_.started() && collector_.ended());
+  });
+  if (fd_ < 0) return false;
+  // One collector per session: later connections are refused.
+  listener_.Close();
+  reporter_->Connected();
+  return true;
 }
 
 void Runner::MarkClosed() {

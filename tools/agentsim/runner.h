@@ -14,11 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/agentsim/collector_process.h"
-#include "tools/agentsim/columns.h"
+#include "tools/agentsim/agentside.h"
 #include "tools/agentsim/options.h"
 #include "tools/agentsim/report.h"
-#include "tools/agentsim/session.h"
 
 namespace agentsim {
 
@@ -98,7 +96,7 @@ class Runner {
   Reporter* reporter_;
   Session session_;
   CollectorProcess collector_;
-  int listenFd_ = -1;
+  LoopbackListener listener_;
   int fd_ = -1;
   bool closed_ = false;  // the collector closed, or agentsim closed, the connection
   bool exitReported_ = false;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/agentsim/wire_writer.h"
+#include "tools/agentsim/agentside.h"
 
 namespace agentsim {
 

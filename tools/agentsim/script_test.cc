@@ -1,15 +1,10 @@
-// Script lines, the agent messages they produce, and the collector's
-// environment: what a test writes in a script must reach the collector
-// exactly as meant.
+// Script lines and the agent messages they produce: what a test writes in a
+// script must reach the collector exactly as meant.
 #include "tools/agentsim/script.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <fstream>
-
-#include "tools/agentsim/collector_process.h"
-#include "tools/agentsim/wire_writer.h"
+#include "tools/agentsim/agentside.h"
 
 namespace agentsim {
 namespace {
@@ -90,41 +85,6 @@ TEST(Script, FaultyLinesAreRefusedWithTheirPlace) {
                           "reading slowly", "reading off 5", "reading slow 0 1", "reading slow 512",
                           "reading slow 512 60001"})
     ParseError(bad);
-}
-
-TEST(Environment, CollectorSeesPortThenSettingsInOrderMinusUnsets) {
-  setenv("AGENTSIM_TEST_INHERITED", "1", 1);
-  std::vector<std::string> env = BuildEnvironment(
-      false, 4321, {{"QVD_SERVER", "a"}, {"QVD_SERVER", "b=c"}, {"CP_PORT", "abc"}, {"X", ""}}, {"X"});
-  auto has = [&env](const std::string& entry) {
-    return std::find(env.begin(), env.end(), entry) != env.end();
-  };
-  EXPECT_TRUE(has("AGENTSIM_TEST_INHERITED=1"));
-  EXPECT_TRUE(has("QVD_SERVER=b=c"));
-  EXPECT_FALSE(has("QVD_SERVER=a"));
-  EXPECT_TRUE(has("CP_PORT=abc"));
-  EXPECT_FALSE(has("CP_PORT=4321"));
-  for (const auto& e : env) EXPECT_NE(e.rfind("X=", 0), 0u) << e;
-
-  std::vector<std::string> clean = BuildEnvironment(true, 4321, {{"A", "1"}}, {});
-  EXPECT_EQ(clean, (std::vector<std::string>{"CP_PORT=4321", "A=1"}));
-}
-
-TEST(Environment, EnvFilesKeepValuesVerbatim) {
-  char path[] = "/tmp/agentsim_envXXXXXX";
-  int fd = mkstemp(path);
-  ASSERT_GE(fd, 0);
-  close(fd);
-  std::ofstream(path) << "# comment\n\nQVD_SERVER=CN=srv/O=org\nEMPTY=\nSPACED= two words \r\n";
-  std::vector<std::pair<std::string, std::string>> sets;
-  std::string error;
-  ASSERT_TRUE(ReadEnvFile(path, &sets, &error)) << error;
-  EXPECT_EQ(sets, (std::vector<std::pair<std::string, std::string>>{
-                      {"QVD_SERVER", "CN=srv/O=org"}, {"EMPTY", ""}, {"SPACED", " two words "}}));
-  std::ofstream(path) << "NOEQUALS\n";
-  EXPECT_FALSE(ReadEnvFile(path, &sets, &error));
-  EXPECT_NE(error.find(":1:"), std::string::npos);
-  unlink(path);
 }
 
 }  // namespace

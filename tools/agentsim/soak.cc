@@ -10,7 +10,7 @@
 #include <memory>
 #include <sstream>
 
-#include "tools/agentsim/collector_process.h"
+#include "tools/agentsim/agentside.h"
 #include "tools/agentsim/runner.h"
 #include "tools/agentsim/sim_handles.h"
 #include "tools/agentsim/soak_model.h"

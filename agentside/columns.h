@@ -2,18 +2,18 @@
 // checking the column count of each row.
 //
 // Names come from the `--columns` override file first, then from the
-// collector's own catalogue (stats/catalogue.h) when agentsim is built with
+// collector's own catalogue (stats/catalogue.h) when the library is built with
 // it.  A group known to neither has no names and no expected count.
 //
 // Thread-safety: load once, then read from any thread.
-#ifndef QVD_TOOLS_AGENTSIM_COLUMNS_H_
-#define QVD_TOOLS_AGENTSIM_COLUMNS_H_
+#ifndef QVD_AGENTSIDE_COLUMNS_H_
+#define QVD_AGENTSIDE_COLUMNS_H_
 
 #include <map>
 #include <string>
 #include <vector>
 
-namespace agentsim {
+namespace agentside {
 
 class ColumnCatalogue {
  public:
@@ -38,7 +38,7 @@ class ColumnCatalogue {
   // count as cached.
   static bool IsSnapshotGroup(const std::string& group);
 
-  // True when agentsim was built with the collector's catalogue.
+  // True when the library was built with the collector's catalogue.
   static bool HaveBuiltinCatalogue();
 
  private:
@@ -49,6 +49,6 @@ class ColumnCatalogue {
 // and nobody expects an answer to a request for it.
 constexpr const char* kEventGroup = "MV_Server";
 
-}  // namespace agentsim
+}  // namespace agentside
 
-#endif  // QVD_TOOLS_AGENTSIM_COLUMNS_H_
+#endif  // QVD_AGENTSIDE_COLUMNS_H_

@@ -1,6 +1,6 @@
 // The agent's bookkeeping of one conversation: answers matched to requests
 // by id and group, and the protocol violations it must report.
-#include "tools/agentsim/session.h"
+#include "agentside/session.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <fstream>
 
-namespace agentsim {
+namespace agentside {
 namespace {
 
 const char kRegistration[] =
@@ -87,6 +87,18 @@ TEST_F(SessionTest, AnswersThatDoNotFitARequestAreViolations) {
   // The mismatched answers above did not consume the task request.
   EXPECT_EQ(s.AwaitedIds(), (std::vector<std::string>{"2"}));
   EXPECT_EQ(s.violations(), 5u);
+}
+
+TEST_F(SessionTest, ABoundedSessionForgetsOldAnswersButStillRefusesThem) {
+  Session s(&columns_, 2);
+  EXPECT_TRUE(Feed(&s, kRegistration).empty());
+  for (const char* id : {"1", "2", "3"}) {
+    s.NoteDataRequest(id, "G", Clock::now());
+    EXPECT_TRUE(Feed(&s, Data(id, "G")).empty());
+  }
+  // Id 3 is remembered; id 1 no longer is, and its answer is still a fault.
+  EXPECT_TRUE(Mentions(Feed(&s, Data("3", "G")), "second answer for id 3"));
+  EXPECT_TRUE(Mentions(Feed(&s, Data("1", "G")), "id 1, which was never requested"));
 }
 
 TEST_F(SessionTest, RequestsForUnregisteredAndEventGroupsAreNotAwaitedAndMustNotBeAnswered) {
@@ -169,4 +181,4 @@ TEST(ScanRequest, FindsRequestsInRawLinesAsTheCollectorWouldDecodeThem) {
 }
 
 }  // namespace
-}  // namespace agentsim
+}  // namespace agentside

@@ -1,9 +1,9 @@
-#include "tools/agentsim/session.h"
+#include "agentside/session.h"
 
 #include <algorithm>
 #include <cstdlib>
 
-namespace agentsim {
+namespace agentside {
 
 namespace {
 
@@ -184,7 +184,13 @@ void Session::CheckAnswer(Verdict* v, Clock::time_point now) {
   }
   queue.erase(queue.begin(), queue.begin() + static_cast<long>(first) + 1);
   if (it->second.empty()) pending_.erase(it);
-  answered_.insert(msg.id);
+  if (answered_.insert(msg.id).second && answeredMemory_ != static_cast<size_t>(-1)) {
+    answeredOrder_.push_back(msg.id);
+    if (answeredOrder_.size() > answeredMemory_) {
+      answered_.erase(answeredOrder_.front());
+      answeredOrder_.pop_front();
+    }
+  }
   v->matched = true;
   v->ms = std::chrono::duration<double, std::milli>(now - p.sent).count();
   if (!isTask) {
@@ -249,4 +255,4 @@ bool Session::IsAwaited(const std::string& id) const {
   return false;
 }
 
-}  // namespace agentsim
+}  // namespace agentside

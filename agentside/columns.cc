@@ -1,17 +1,17 @@
-#include "tools/agentsim/columns.h"
+#include "agentside/columns.h"
 
 #include <fstream>
 #include <sstream>
 
-#ifdef QVD_AGENTSIM_HAVE_CATALOGUE
+#ifdef QVD_AGENTSIDE_HAVE_CATALOGUE
 #include "stats/catalogue.h"
 #endif
 
-namespace agentsim {
+namespace agentside {
 
 namespace {
 
-#ifdef QVD_AGENTSIM_HAVE_CATALOGUE
+#ifdef QVD_AGENTSIDE_HAVE_CATALOGUE
 const QvdTableDescriptor* Builtin(const std::string& group) { return findTableDescriptor(group.c_str()); }
 #endif
 
@@ -47,7 +47,7 @@ bool ColumnCatalogue::LoadOverrides(const std::string& path, std::string* error)
 std::vector<std::string> ColumnCatalogue::Names(const std::string& group) const {
   auto it = overrides_.find(group);
   if (it != overrides_.end()) return it->second;
-#ifdef QVD_AGENTSIM_HAVE_CATALOGUE
+#ifdef QVD_AGENTSIDE_HAVE_CATALOGUE
   if (const QvdTableDescriptor* t = Builtin(group)) {
     std::vector<std::string> names;
     for (int i = 0; i < t->columnCount; ++i)
@@ -68,14 +68,14 @@ std::vector<std::string> ColumnCatalogue::NamesFor(const std::string& group, siz
 int ColumnCatalogue::Count(const std::string& group) const {
   auto it = overrides_.find(group);
   if (it != overrides_.end()) return static_cast<int>(it->second.size());
-#ifdef QVD_AGENTSIM_HAVE_CATALOGUE
+#ifdef QVD_AGENTSIDE_HAVE_CATALOGUE
   if (const QvdTableDescriptor* t = Builtin(group)) return t->columnCount;
 #endif
   return -1;
 }
 
 bool ColumnCatalogue::IsSnapshotGroup(const std::string& group) {
-#ifdef QVD_AGENTSIM_HAVE_CATALOGUE
+#ifdef QVD_AGENTSIDE_HAVE_CATALOGUE
   if (const QvdTableDescriptor* t = Builtin(group))
     return t->kind == QVD_TABLE_SINGLE_ROW || t->kind == QVD_TABLE_MULTI_ROW || t->kind == QVD_TABLE_ADDIN;
 #endif
@@ -85,11 +85,11 @@ bool ColumnCatalogue::IsSnapshotGroup(const std::string& group) {
 }
 
 bool ColumnCatalogue::HaveBuiltinCatalogue() {
-#ifdef QVD_AGENTSIM_HAVE_CATALOGUE
+#ifdef QVD_AGENTSIDE_HAVE_CATALOGUE
   return true;
 #else
   return false;
 #endif
 }
 
-}  // namespace agentsim
+}  // namespace agentside

@@ -1,10 +1,11 @@
-// The collector process that agentsim starts: environment, output
+// The collector process that an agent-side program (agentsim, the exporter)
+// starts: environment, output
 // redirection, exit status, and stopping it when it overstays.
 //
 // Thread-safety: none; one thread owns the object.  The destructor stops a
 // collector that is still running (SIGKILL) and reaps it.
-#ifndef QVD_TOOLS_AGENTSIM_COLLECTOR_PROCESS_H_
-#define QVD_TOOLS_AGENTSIM_COLLECTOR_PROCESS_H_
+#ifndef QVD_AGENTSIDE_COLLECTOR_PROCESS_H_
+#define QVD_AGENTSIDE_COLLECTOR_PROCESS_H_
 
 #include <sys/types.h>
 
@@ -13,9 +14,9 @@
 #include <string>
 #include <vector>
 
-namespace agentsim {
+namespace agentside {
 
-// Builds the collector's environment: agentsim's own (unless `clean`), then
+// Builds the collector's environment: the caller's own (unless `clean`), then
 // CP_PORT, then `sets` in order (a later one wins), then `unsets` removed.
 std::vector<std::string> BuildEnvironment(bool clean, int port,
                                           const std::vector<std::pair<std::string, std::string>>& sets,
@@ -27,6 +28,19 @@ std::vector<std::string> BuildEnvironment(bool clean, int port,
 bool ReadEnvFile(const std::string& path, std::vector<std::pair<std::string, std::string>>* sets,
                  std::string* error);
 
+// How the collector is started, beyond its command and environment.
+struct StartOptions {
+  // Signal the collector receives when the thread that started it ends
+  // (Linux PR_SET_PDEATHSIG; the kernel ties it to the thread, not the
+  // process, so start the collector from a thread that lives as long as the
+  // collector should).  0: none.
+  int parentDeathSignal = 0;
+  // Start the collector with no signal blocked and SIGPIPE, SIGTERM, SIGINT
+  // and SIGHUP at their default action, whatever the caller blocks or
+  // ignores for itself.
+  bool defaultSignals = false;
+};
+
 class CollectorProcess {
  public:
   CollectorProcess() = default;
@@ -35,11 +49,11 @@ class CollectorProcess {
   CollectorProcess& operator=(const CollectorProcess&) = delete;
 
   // Starts `argv` (searched in PATH) with `env`.  Its standard output and
-  // error go to `outputFile` (appended) or, when empty, to agentsim's
+  // error go to `outputFile` (appended) or, when empty, to the caller's
   // standard error.  Returns false with *error set when it cannot be started
   // (also when exec fails in the child).
   bool Start(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-             const std::string& outputFile, std::string* error);
+             const std::string& outputFile, std::string* error, const StartOptions& options = StartOptions());
 
   // Collects the exit status without blocking.  Returns true when the
   // process has ended (now or earlier).
@@ -67,6 +81,6 @@ class CollectorProcess {
 // Resident memory (VmRSS) of process `pid` in kilobytes, or -1.
 long ResidentKb(pid_t pid);
 
-}  // namespace agentsim
+}  // namespace agentside
 
-#endif  // QVD_TOOLS_AGENTSIM_COLLECTOR_PROCESS_H_
+#endif  // QVD_AGENTSIDE_COLLECTOR_PROCESS_H_

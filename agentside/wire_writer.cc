@@ -1,6 +1,6 @@
-#include "tools/agentsim/wire_writer.h"
+#include "agentside/wire_writer.h"
 
-namespace agentsim {
+namespace agentside {
 
 namespace {
 
@@ -110,4 +110,4 @@ std::string ShutdownLine(const std::optional<std::string>& subnode) {
   return "<shutdown" + attrs + "/>";
 }
 
-}  // namespace agentsim
+}  // namespace agentside

@@ -1,11 +1,11 @@
-// agentsim's reader against hand-written collector lines: every message
+// The agent side's reader against hand-written collector lines: every message
 // form a collector sends, the escaping of values, and the malformed lines it
 // must refuse (a lenient reader would hide the collector's faults).
-#include "tools/agentsim/wire_reader.h"
+#include "agentside/wire_reader.h"
 
 #include <gtest/gtest.h>
 
-namespace agentsim {
+namespace agentside {
 namespace {
 
 WireMessage Read(const std::string& line) {
@@ -160,4 +160,4 @@ TEST(WireReader, NumbersAsTheProtocolWritesThem) {
 }
 
 }  // namespace
-}  // namespace agentsim
+}  // namespace agentside

@@ -1,7 +1,8 @@
-#include "tools/agentsim/collector_process.h"
+#include "agentside/collector_process.h"
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,7 +14,7 @@
 
 extern char** environ;
 
-namespace agentsim {
+namespace agentside {
 
 std::vector<std::string> BuildEnvironment(bool clean, int port,
                                           const std::vector<std::pair<std::string, std::string>>& sets,
@@ -79,7 +80,7 @@ CollectorProcess::~CollectorProcess() {
 }
 
 bool CollectorProcess::Start(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                             const std::string& outputFile, std::string* error) {
+                             const std::string& outputFile, std::string* error, const StartOptions& options) {
   if (argv.empty()) {
     *error = "no collector command";
     return false;
@@ -108,6 +109,7 @@ bool CollectorProcess::Start(const std::vector<std::string>& argv, const std::ve
     if (outFd >= 0) close(outFd);
     return false;
   }
+  const pid_t parent = getpid();
   pid_t pid = fork();
   if (pid < 0) {
     *error = std::string("fork: ") + strerror(errno);
@@ -118,13 +120,24 @@ bool CollectorProcess::Start(const std::vector<std::string>& argv, const std::ve
   }
   if (pid == 0) {
     close(pipeFds[0]);
+    if (options.defaultSignals) {
+      sigset_t none;
+      sigemptyset(&none);
+      sigprocmask(SIG_SETMASK, &none, nullptr);
+      for (int sig : {SIGPIPE, SIGTERM, SIGINT, SIGHUP}) ::signal(sig, SIG_DFL);
+    }
+    if (options.parentDeathSignal != 0) {
+      prctl(PR_SET_PDEATHSIG, options.parentDeathSignal);
+      // The parent may have gone before the request took effect.
+      if (getppid() != parent) _exit(127);
+    }
     if (outFd >= 0) {
       dup2(outFd, 1);
       dup2(outFd, 2);
     } else {
       dup2(2, 1);
     }
-    // execvpe searches PATH of agentsim's own environment.
+    // execvpe searches PATH of the caller's own environment.
     execvpe(args[0], args.data(), envp.data());
     int err = errno;
     ssize_t ignored = write(pipeFds[1], &err, sizeof err);
@@ -188,4 +201,4 @@ long ResidentKb(pid_t pid) {
   return -1;
 }
 
-}  // namespace agentsim
+}  // namespace agentside

@@ -1,4 +1,4 @@
-// agentsim's own reader of the lines a collector sends on the agent link.
+// The agent side's own reader of the lines a collector sends on the agent link.
 //
 // It is deliberately independent of the collector's agent link library and
 // strict: a line must be exactly one of the collector's message forms (the
@@ -10,14 +10,14 @@
 // wrong and where.
 //
 // Thread-safety: pure functions over their arguments.
-#ifndef QVD_TOOLS_AGENTSIM_WIRE_READER_H_
-#define QVD_TOOLS_AGENTSIM_WIRE_READER_H_
+#ifndef QVD_AGENTSIDE_WIRE_READER_H_
+#define QVD_AGENTSIDE_WIRE_READER_H_
 
 #include <string>
 #include <utility>
 #include <vector>
 
-namespace agentsim {
+namespace agentside {
 
 // One decoded collector message.  Texts are decoded (entities replaced).
 struct WireMessage {
@@ -52,6 +52,6 @@ bool ReadWireMessage(const std::string& line, WireMessage* msg, std::string* err
 // "+1", " 3", "-0").  On success stores the value in *value.
 bool ParseWireNumber(const std::string& text, long* value);
 
-}  // namespace agentsim
+}  // namespace agentside
 
-#endif  // QVD_TOOLS_AGENTSIM_WIRE_READER_H_
+#endif  // QVD_AGENTSIDE_WIRE_READER_H_

@@ -1,16 +1,16 @@
-// The messages agentsim sends as the agent, built as single lines (without
+// The messages an agent sends to the collector, built as single lines (without
 // the terminating line feed).  Every attribute value is escaped; attributes
 // whose optional value is absent are left out.
 //
 // Thread-safety: pure functions.
-#ifndef QVD_TOOLS_AGENTSIM_WIRE_WRITER_H_
-#define QVD_TOOLS_AGENTSIM_WIRE_WRITER_H_
+#ifndef QVD_AGENTSIDE_WIRE_WRITER_H_
+#define QVD_AGENTSIDE_WIRE_WRITER_H_
 
 #include <optional>
 #include <string>
 #include <vector>
 
-namespace agentsim {
+namespace agentside {
 
 // One filter condition attached to a request.
 struct FilterInfo {
@@ -50,6 +50,6 @@ std::string StopLine(const std::string& group, const std::optional<std::string>&
 // <shutdown/> or <shutdown subnode=".."/>
 std::string ShutdownLine(const std::optional<std::string>& subnode);
 
-}  // namespace agentsim
+}  // namespace agentside
 
-#endif  // QVD_TOOLS_AGENTSIM_WIRE_WRITER_H_
+#endif  // QVD_AGENTSIDE_WIRE_WRITER_H_

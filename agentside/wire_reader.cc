@@ -1,11 +1,11 @@
-#include "tools/agentsim/wire_reader.h"
+#include "agentside/wire_reader.h"
 
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <initializer_list>
 
-namespace agentsim {
+namespace agentside {
 
 namespace {
 
@@ -342,4 +342,4 @@ bool ReadWireMessage(const std::string& line, WireMessage* msg, std::string* err
   return interp.Interpret(root, msg);
 }
 
-}  // namespace agentsim
+}  // namespace agentside

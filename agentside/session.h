@@ -1,15 +1,15 @@
 // The agent's view of one conversation: what was requested, what the
 // collector registered and answered, and every protocol violation.
 //
-// The runner tells the session about every request it sends and hands it
+// The caller tells the session about every request it sends and hands it
 // every line the collector sends; the session decodes the line with
-// agentsim's own reader, matches answers to requests by id (one answer per
+// the agent side's own reader, matches answers to requests by id (one answer per
 // id, same group as requested, only for registered groups), checks row
 // widths against the column catalogue, and returns a verdict per line.
 //
 // Thread-safety: none; one thread owns a session.
-#ifndef QVD_TOOLS_AGENTSIM_SESSION_H_
-#define QVD_TOOLS_AGENTSIM_SESSION_H_
+#ifndef QVD_AGENTSIDE_SESSION_H_
+#define QVD_AGENTSIDE_SESSION_H_
 
 #include <chrono>
 #include <deque>
@@ -19,10 +19,10 @@
 #include <utility>
 #include <vector>
 
-#include "tools/agentsim/columns.h"
-#include "tools/agentsim/wire_reader.h"
+#include "agentside/columns.h"
+#include "agentside/wire_reader.h"
 
-namespace agentsim {
+namespace agentside {
 
 using Clock = std::chrono::steady_clock;
 
@@ -33,11 +33,11 @@ struct Verdict {
   std::vector<std::string> violations;
   // Answers: milliseconds since the matching request was sent (-1: none).
   double ms = -1;
-  // Answers: true when the line answered a request agentsim was waiting for.
+  // Answers: true when the line answered a request the agent was waiting for.
   bool matched = false;
 };
 
-// A request found in a line agentsim sends verbatim (`raw` script lines),
+// A request found in a line the agent sends verbatim (`raw` script lines),
 // judged the way the collector judges a message: a dataRequest wins over a
 // taskRequest; the group is the name of the last attrGroup element.
 struct ScannedRequest {
@@ -53,8 +53,12 @@ bool ScanRequest(const std::string& message, ScannedRequest* out);
 
 class Session {
  public:
-  // `columns` must outlive the session.
-  explicit Session(const ColumnCatalogue* columns) : columns_(columns) {}
+  // `columns` must outlive the session.  Answered ids are remembered to tell
+  // a second answer from an answer to an id never requested; a program that
+  // talks to one collector for long keeps only the last `answeredMemory` of
+  // them (an older id answered again is then reported as never requested).
+  explicit Session(const ColumnCatalogue* columns, size_t answeredMemory = static_cast<size_t>(-1))
+      : columns_(columns), answeredMemory_(answeredMemory) {}
 
   // Records a data request sent with `id` for `group`.
   void NoteDataRequest(const std::string& id, const std::string& group, Clock::time_point sent);
@@ -106,6 +110,8 @@ class Session {
   std::set<std::string> registeredNames_;
   std::map<std::string, std::deque<Pending>> pending_;
   std::set<std::string> answered_;
+  std::deque<std::string> answeredOrder_;  // only while answered_ is bounded
+  size_t answeredMemory_;
   unsigned long seq_ = 0;
   size_t received_ = 0;
   size_t answers_ = 0;
@@ -113,6 +119,6 @@ class Session {
   size_t violationCount_ = 0;
 };
 
-}  // namespace agentsim
+}  // namespace agentside
 
-#endif  // QVD_TOOLS_AGENTSIM_SESSION_H_
+#endif  // QVD_AGENTSIDE_SESSION_H_
