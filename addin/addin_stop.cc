@@ -4,7 +4,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "core/globals.h"
+#include "state/globals.h"
 
 namespace {
 

@@ -22,13 +22,13 @@
 
 #include "addin/agent_stub_testutil.h"
 #include "addin/event_collector.h"
-#include "addin/server_socket.h"
 #include "addin/mv_configure.h"
-#include "core/globals.h"
+#include "addin/server_socket.h"
 #include "dbhealth/translog_checker.h"
 #include "framework/trace_capture.h"
 #include "gtest/gtest.h"
 #include "sim/sim_test_support.h"
+#include "state/globals.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 #include "addin/connection_peer.h"
 #include "addin/server_socket.h"
 #include "agentlink/cp_client.h"
-#include "core/globals.h"
-#include "core/process.h"
 #include "framework/trace.h"
+#include "state/globals.h"
+#include "state/process.h"
 #include "stats/catalogue.h"
 
 QVD_TRACE_UNIT("addin/events");

@@ -7,11 +7,11 @@
 #include "addin/addin_pace.h"
 #include "addin/addin_threads.h"
 #include "agentlink/cp_client.h"
-#include "core/globals.h"
-#include "core/server_gate.h"
 #include "dbhealth/translog_checker.h"
 #include "framework/trace.h"
 #include "serverapi/qvd_api.h"
+#include "state/globals.h"
+#include "state/server_gate.h"
 #include "stats/catalogue.h"
 
 QVD_TRACE_UNIT("addin/configure");
@@ -102,7 +102,7 @@ const Document kHostDocument = {
 bool attempt() {
   AddInAttempt guard;  // the exit waits for a running attempt
   // Inside the server gate from the switch to VxTermThread: a collector
-  // that is stopping admits no new attempt (core/server_gate.h).
+  // that is stopping admits no new attempt (state/server_gate.h).
   if (VeloraTransLogChecker::checkAndDisableTransLog(enterServerGate) != 0) {
     leaveServerGate();
     return false;

@@ -46,11 +46,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include "core/globals.h"
 #include "replication/repl_records.h"
 #include "replication/repl_request.h"
 #include "serverapi/qvd_api.h"
 #include "sim/vaxel_sim.h"
+#include "state/globals.h"
 #include "tools/agentsim/replication_log_model.h"
 
 namespace {

@@ -24,11 +24,11 @@
 #include <string>
 #include <vector>
 
-#include "core/globals.h"
+#include "state/globals.h"
+#include "stats/addin_tables.h"
 #include "stats/catalogue.h"
 #include "stats/multi_row.h"
 #include "stats/row_builder.h"
-#include "stats/addin_tables.h"
 #include "stats/snapshot.h"
 #include "stats/stats_generator_testutil.h"
 

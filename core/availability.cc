@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/globals.h"
 #include "framework/trace.h"
 #include "serverapi/qvd_api.h"
+#include "state/globals.h"
 #include "util/atomic_file.h"
 
 QVD_TRACE_UNIT("core/availability");

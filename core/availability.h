@@ -3,7 +3,7 @@
 //
 // One run pings the server, then every other member of the cluster the
 // server reports, and writes the two answers to the status file named by
-// statusFileName (core/globals.h) for other programs of the install to read.
+// statusFileName (state/globals.h) for other programs of the install to read.
 // The last measured ping time is left in `responsetime` for the
 // Response_Time column of Velora_Server64.
 //

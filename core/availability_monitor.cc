@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "core/availability.h"
-#include "core/bounded_thread.h"
 #include "core/thread_runtime.h"
 #include "framework/trace.h"
+#include "state/bounded_thread.h"
 
 QVD_TRACE_UNIT("core/availability_monitor");
 

@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "core/config_check.h"
-#include "core/version.h"
 #include "serverapi/library_info.h"
+#include "state/version.h"
 
 namespace {
 

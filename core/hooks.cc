@@ -4,7 +4,6 @@
 
 #include "addin/addin_threads.h"
 #include "core/corrupt_failover_answer.h"
-#include "core/globals.h"
 #include "core/replication_answer.h"
 #include "dbhealth/check_database.h"
 #include "dbhealth/db_views_config_map.h"
@@ -13,6 +12,7 @@
 #include "dbhealth/group_updates_table.h"
 #include "dbhealth/velora_config_parser.h"
 #include "framework/trace.h"
+#include "state/globals.h"
 #include "stats/addin_tables.h"
 
 QVD_TRACE_UNIT("core/hooks");

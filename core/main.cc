@@ -11,7 +11,7 @@ int main(int argc, char** argv) {
   // A write to a reader that went away (of the trace on standard error, for
   // one) fails and is handled where it happens; SIGPIPE would end the
   // collector on the spot, possibly with vaxel.ini switched off.  Children
-  // get the default action back (core/process.h).
+  // get the default action back (state/process.h).
   signal(SIGPIPE, SIG_IGN);
   // --help, --version and --check; the agent never passes them.
   int status = 0;

@@ -8,13 +8,13 @@
 #include <vector>
 
 #include "agentlink/cp_client.h"
-#include "core/globals.h"
 #include "framework/trace.h"
 #include "replication/hit_miss.h"
 #include "replication/repl_records.h"
 #include "replication/repl_request.h"
 #include "replication/repl_time.h"
 #include "serverapi/qvd_api.h"
+#include "state/globals.h"
 #include "stats/catalogue.h"
 #include "stats/row_builder.h"
 

@@ -3,11 +3,11 @@
 #include "addin/addin_stop.h"
 #include "core/availability_monitor.h"
 #include "core/hooks.h"
-#include "core/server_gate.h"
 #include "core/slow_table_worker.h"
 #include "framework/services.h"
 #include "framework/trace.h"
 #include "serverapi/qvd_api.h"
+#include "state/server_gate.h"
 
 QVD_TRACE_UNIT("core/runtime_end");
 

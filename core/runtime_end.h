@@ -5,7 +5,7 @@
 // Before the main thread ends the process's runtime (VxTermRuntime), on
 // every way out once any of them may run (the end of the dispatch loop and
 // the start-up failures after the add-in threads started), it closes the
-// server gate (core/server_gate.h), asks them all to stop and waits, at
+// server gate (state/server_gate.h), asks them all to stop and waits, at
 // most kThreadStopWait seconds on a clock that never jumps, until none is
 // inside the server; then it joins them, giving each a moment more (a
 // thread still waiting for the installation's lock file, held by another

@@ -13,9 +13,9 @@
 #include <cstring>
 #include <deque>
 
-#include "core/bounded_thread.h"
 #include "core/thread_runtime.h"
 #include "framework/trace.h"
+#include "state/bounded_thread.h"
 
 QVD_TRACE_UNIT("core/slow_table_worker");
 

@@ -2,9 +2,9 @@
 #include "core/start_notes.h"
 
 #include "core/config_check.h"
-#include "core/version.h"
 #include "framework/trace.h"
 #include "serverapi/library_info.h"
+#include "state/version.h"
 
 QVD_TRACE_UNIT("core/notes");
 

@@ -13,7 +13,6 @@
 #include "agentlink/cp_client.h"
 #include "core/availability.h"
 #include "core/dispatch.h"
-#include "core/globals.h"
 #include "core/hooks.h"
 #include "core/runtime_end.h"
 #include "core/start_notes.h"
@@ -23,6 +22,7 @@
 #include "framework/trace.h"
 #include "serverapi/orlan_api_loader.h"
 #include "serverapi/qvd_api.h"
+#include "state/globals.h"
 #include "stats/catalogue.h"
 #include "stats/keyword_file.h"
 

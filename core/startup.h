@@ -10,7 +10,7 @@
 // names it.
 //
 // Thread-safety: runs on the process's initial thread; the globals it sets
-// (core/globals.h) are complete before any other thread starts.
+// (state/globals.h) are complete before any other thread starts.
 #ifndef QVD_CORE_STARTUP_H_
 #define QVD_CORE_STARTUP_H_
 

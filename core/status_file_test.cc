@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "core/availability.h"
-#include "core/globals.h"
 #include "framework/trace_capture.h"
+#include "state/globals.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 #include "core/thread_runtime.h"
 
-#include "core/server_gate.h"
 #include "dbhealth/translog_checker.h"
 #include "framework/trace.h"
 #include "serverapi/qvd_api.h"
+#include "state/server_gate.h"
 
 QVD_TRACE_UNIT("core/thread_runtime");
 

@@ -4,7 +4,7 @@
 // VxInitThread, and the server's transaction log must be switched off in
 // vaxel.ini while it does (dbhealth/translog_checker.h); it ends the runtime
 // with VxTermThread before it ends.  Both happen inside the server gate
-// (core/server_gate.h): once the collector is stopping, no runtime starts
+// (state/server_gate.h): once the collector is stopping, no runtime starts
 // any more, and shutdown waits for every started one to end before the
 // process's own runtime ends.
 //

@@ -4,15 +4,15 @@
 #include <cerrno>
 #include <ctime>
 
-#include "core/bounded_thread.h"
-#include "core/globals.h"
-#include "core/server_gate.h"
 #include "dbhealth/database_analyzer.h"
 #include "dbhealth/translog_checker.h"
 #include "dbhealth/vaxel_api_util.h"
 #include "framework/services.h"
 #include "framework/trace.h"
 #include "serverapi/qvd_api.h"
+#include "state/bounded_thread.h"
+#include "state/globals.h"
+#include "state/server_gate.h"
 
 QVD_TRACE_UNIT("dbhealth/check");
 

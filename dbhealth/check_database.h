@@ -18,7 +18,7 @@
 // Shutdown: the thread ends at the next pause (at most about a second)
 // once qvdShutdown is set, the server asks its programs to end, or
 // stopDatabaseCheckThread is called; a cycle cut short publishes nothing.
-// Its server runtime lives inside the server gate (core/server_gate.h):
+// Its server runtime lives inside the server gate (state/server_gate.h):
 // once the gate is closed, a thread still waiting for the installation's
 // lock file ends without starting one.  Pauses and durations follow the
 // clock that never jumps (TimeGet).

@@ -13,10 +13,10 @@
 #include <thread>
 #include <vector>
 
-#include "core/globals.h"
 #include "dbhealth/translog_checker.h"
 #include "framework/trace_capture.h"
 #include "sim/sim_test_support.h"
+#include "state/globals.h"
 
 namespace {
 

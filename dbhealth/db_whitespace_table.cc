@@ -3,9 +3,9 @@
 #include <pthread.h>
 
 #include "agentlink/cp_client.h"
-#include "core/globals.h"
 #include "dbhealth/check_database.h"
 #include "framework/trace.h"
+#include "state/globals.h"
 
 QVD_TRACE_UNIT("dbhealth/whitespace_table");
 

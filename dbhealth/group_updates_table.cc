@@ -1,9 +1,9 @@
 #include "dbhealth/group_updates_table.h"
 
 #include "agentlink/cp_client.h"
-#include "core/globals.h"
 #include "dbhealth/group_analyzer.h"
 #include "framework/trace.h"
+#include "state/globals.h"
 
 QVD_TRACE_UNIT("dbhealth/group_table");
 

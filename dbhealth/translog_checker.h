@@ -42,7 +42,7 @@ class VeloraTransLogChecker {
   // Returns 0 with the lock held, or the failing step's code with nothing
   // held and the ini file untouched.  With `admit`, once the lock is held
   // and before the ini file is read, admit() decides whether the caller may
-  // go on (core/server_gate.h): false gives 507.  The wait for the lock has
+  // go on (state/server_gate.h): false gives 507.  The wait for the lock has
   // no time limit, so what the caller may do is decided only once it ends.
   static int checkAndDisableTransLog(bool (*admit)() = nullptr);
 

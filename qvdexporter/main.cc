@@ -16,13 +16,13 @@
 
 #include "agentside/collector_process.h"
 #include "agentside/columns.h"
-#include "core/version.h"
 #include "qvdexporter/collector_link.h"
 #include "qvdexporter/exporter.h"
 #include "qvdexporter/log.h"
 #include "qvdexporter/mapping.h"
 #include "qvdexporter/options.h"
 #include "qvdexporter/status_file.h"
+#include "state/version.h"
 
 namespace {
 

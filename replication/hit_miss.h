@@ -11,8 +11,8 @@
 
 #include <cstddef>
 
-#include "core/globals.h"
 #include "replication/repl_records.h"
+#include "state/globals.h"
 
 // A bound on the rows of one analysis.  With maxRows not 0 only the
 // maxRows earliest rows (by start; of equal starts those found first) are

@@ -10,10 +10,10 @@
 
 #include <cstdint>
 
-#include "core/globals.h"
 #include "replication/form_table.h"
 #include "replication/log_request.h"
 #include "serverapi/vaxel.h"
+#include "state/globals.h"
 
 // The server's international settings used to read dates at the start of
 // log lines; copied from the server information block by every request.

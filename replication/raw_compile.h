@@ -11,9 +11,9 @@
 #include <map>
 #include <string>
 
-#include "core/globals.h"
 #include "replication/log_request.h"
 #include "replication/repl_records.h"
+#include "state/globals.h"
 
 // Slots of the working record for "EventList" and "Body" lines of one
 // document; further lines of the document are dropped (with a trace line):

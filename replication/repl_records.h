@@ -19,9 +19,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "core/globals.h"
 #include "replication/inc_exc_stack.h"
 #include "serverapi/vaxel.h"
+#include "state/globals.h"
 
 struct replRequest {
   char DatabasePath[256];   // the directory database (set by the analysis)

@@ -8,9 +8,9 @@
 #ifndef QVD_REPLICATION_REPL_REQUEST_H_
 #define QVD_REPLICATION_REPL_REQUEST_H_
 
-#include "core/globals.h"
 #include "replication/hit_miss.h"
 #include "replication/repl_records.h"
+#include "state/globals.h"
 
 // Analyses the period that starts at the request's start date.  Returns 0
 // and sets *result to the first member of the final list (null when empty;

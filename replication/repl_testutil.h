@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "core/globals.h"
 #include "replication/hit_miss.h"
 #include "replication/repl_records.h"
 #include "sim/sim_test_support.h"
+#include "state/globals.h"
 
 class ReplTest : public ::testing::Test {
  protected:

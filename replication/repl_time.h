@@ -6,8 +6,8 @@
 #ifndef QVD_REPLICATION_REPL_TIME_H_
 #define QVD_REPLICATION_REPL_TIME_H_
 
-#include "core/globals.h"
 #include "serverapi/vaxel.h"
+#include "state/globals.h"
 
 // The time the server reads from `text` (default format, the settings of
 // the information block); a zero time when the text is not a time.

@@ -5,9 +5,9 @@
 #ifndef QVD_REPLICATION_SCHEDULE_READER_H_
 #define QVD_REPLICATION_SCHEDULE_READER_H_
 
-#include "core/globals.h"
 #include "replication/repl_records.h"
 #include "serverapi/vaxel.h"
+#include "state/globals.h"
 
 // Appends to *schedules every enabled connection whose source is this
 // server, in view order.  A connection document that is not there (551) or

@@ -6,8 +6,8 @@
 #ifndef QVD_REPLICATION_TAILLOG_H_
 #define QVD_REPLICATION_TAILLOG_H_
 
-#include "core/globals.h"
 #include "replication/log_request.h"
+#include "state/globals.h"
 
 // Puts in front of *out, up to request.tailCount, the last lines that the
 // request's include/exclude strings keep, read from the end of the log

@@ -9,9 +9,9 @@
 
 #include <string>
 
-#include "core/globals.h"
 #include "replication/repl_records.h"
 #include "serverapi/vaxel.h"
+#include "state/globals.h"
 
 // Schedule types.
 enum : int {

@@ -12,8 +12,8 @@
 // outlive the thread, so it is meant for objects of static storage, and its
 // destructor leaves the mutex and condition alone for a thread still
 // running at process exit.
-#ifndef QVD_CORE_BOUNDED_THREAD_H_
-#define QVD_CORE_BOUNDED_THREAD_H_
+#ifndef QVD_STATE_BOUNDED_THREAD_H_
+#define QVD_STATE_BOUNDED_THREAD_H_
 
 #include <pthread.h>
 
@@ -50,4 +50,4 @@ class BoundedThread {
   void* arg_ = nullptr;
 };
 
-#endif  // QVD_CORE_BOUNDED_THREAD_H_
+#endif  // QVD_STATE_BOUNDED_THREAD_H_

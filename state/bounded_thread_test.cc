@@ -1,4 +1,4 @@
-#include "core/bounded_thread.h"
+#include "state/bounded_thread.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "core/globals.h"
+#include "state/globals.h"
 
 char* server_name = nullptr;
 char* server_name_abbr = nullptr;

@@ -3,8 +3,8 @@
 // Start-up (core/startup) writes every configuration value and name once,
 // before any other thread runs; afterwards they are read-only.  The flags
 // at the end are shared between threads and are atomics.
-#ifndef QVD_CORE_GLOBALS_H_
-#define QVD_CORE_GLOBALS_H_
+#ifndef QVD_STATE_GLOBALS_H_
+#define QVD_STATE_GLOBALS_H_
 
 #include <sys/types.h>
 
@@ -67,4 +67,4 @@ static_assert(sizeof(_ServerInfoBlock) == 3756, "the server information block is
 
 extern _ServerInfoBlock* GLOBAL_ServerInfoBlock;
 
-#endif  // QVD_CORE_GLOBALS_H_
+#endif  // QVD_STATE_GLOBALS_H_

@@ -1,5 +1,5 @@
 // Child process control.
-#include "core/process.h"
+#include "state/process.h"
 
 #include <signal.h>
 #include <sys/types.h>
@@ -13,9 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "core/globals.h"
 #include "framework/trace.h"
+#include "state/globals.h"
 
+// The trace unit keeps the name administrators know from the guide and put
+// in QVD_TRACE: child process control belongs to the collector core.
 QVD_TRACE_UNIT("core/process");
 
 extern char** environ;

@@ -3,8 +3,8 @@
 //
 // Thread-safety: startProcess touches only the operating system's process
 // table and the caller's pid variable; qvd_msleep affects only the caller.
-#ifndef QVD_CORE_PROCESS_H_
-#define QVD_CORE_PROCESS_H_
+#ifndef QVD_STATE_PROCESS_H_
+#define QVD_STATE_PROCESS_H_
 
 // The variable that tells a launched program the collector's process id, so
 // that it can end when the collector is gone, also when the collector ended
@@ -22,11 +22,11 @@ constexpr char kCollectorPidVariable[] = "QVD_COLLECTOR_PID";
 // refused with an error trace line: nothing is started, *pid is -1 and the
 // result false.  The program starts with SIGPIPE at its default action
 // (the collector ignores it).  `unused` is ignored.
-// REQUIRES: halcyon_home and binArch are set (core/globals.h).
+// REQUIRES: halcyon_home and binArch are set (state/globals.h).
 bool startProcess(const char* program, long* pid, void* unused);
 
 // Sleeps the calling thread for `milliseconds`.  Returns 0, or -1 when a
 // signal ended the sleep early (it is not resumed).
 int qvd_msleep(unsigned long milliseconds);
 
-#endif  // QVD_CORE_PROCESS_H_
+#endif  // QVD_STATE_PROCESS_H_

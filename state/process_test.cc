@@ -1,5 +1,5 @@
 // Launching companion programs and the millisecond sleep.
-#include "core/process.h"
+#include "state/process.h"
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -15,9 +15,9 @@
 #include <string>
 #include <thread>
 
-#include "core/globals.h"
 #include "framework/trace.h"
 #include "framework/trace_capture.h"
+#include "state/globals.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "core/server_gate.h"
+#include "state/server_gate.h"
 
 #include <pthread.h>
 

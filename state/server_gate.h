@@ -13,8 +13,8 @@
 //
 // Thread-safety: every function may be called from any thread; the state is
 // guarded by one mutex of the gate's own.
-#ifndef QVD_CORE_SERVER_GATE_H_
-#define QVD_CORE_SERVER_GATE_H_
+#ifndef QVD_STATE_SERVER_GATE_H_
+#define QVD_STATE_SERVER_GATE_H_
 
 #include <ctime>
 
@@ -41,4 +41,4 @@ bool waitServerGateEmpty(const struct timespec& deadline);
 // The number of threads inside, for traces.
 int threadsInsideServerGate();
 
-#endif  // QVD_CORE_SERVER_GATE_H_
+#endif  // QVD_STATE_SERVER_GATE_H_

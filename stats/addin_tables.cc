@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "agentlink/cp_client.h"
-#include "core/globals.h"
 #include "framework/trace.h"
+#include "state/globals.h"
 #include "stats/catalogue.h"
 #include "stats/row_builder.h"
 #include "stats/snapshot.h"

@@ -11,8 +11,8 @@
 #include <cstring>
 
 #include "agentlink/cp_client.h"
-#include "core/globals.h"
 #include "gtest/gtest.h"
+#include "state/globals.h"
 #include "stats/catalogue.h"
 #include "stats/row_builder.h"
 #include "stats/snapshot.h"

@@ -8,8 +8,8 @@
 #include <map>
 #include <string>
 
-#include "core/globals.h"
 #include "framework/trace.h"
+#include "state/globals.h"
 #include "stats/catalogue.h"
 #include "util/atomic_file.h"
 

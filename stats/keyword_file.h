@@ -12,7 +12,7 @@
 //   <home>/<platform>/vd/bin/qvdtbl_<instance>.out
 // listing every overridable keyword in that syntax, commented out.  Home,
 // platform and instance are halcyon_home, binArch and instance_name of
-// core/globals.h.
+// state/globals.h.
 //
 // Only the single-row statistics groups and the two mail-by-destination
 // groups are overridable.  Every problem (bad line, unknown group, index out

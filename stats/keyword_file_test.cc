@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "core/globals.h"
 #include "framework/trace.h"
+#include "state/globals.h"
 #include "stats/catalogue.h"
 
 namespace {

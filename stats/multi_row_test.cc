@@ -8,14 +8,14 @@
 #include <fstream>
 #include <string>
 
-#include "core/globals.h"
+#include "framework/trace_capture.h"
 #include "gtest/gtest.h"
 #include "serverapi/qvd_api.h"
 #include "sim/vaxel_sim.h"
+#include "state/globals.h"
 #include "stats/catalogue.h"
 #include "stats/fake_agent_testutil.h"
 #include "stats/snapshot.h"
-#include "framework/trace_capture.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 // snapshots: every table must come out row for row the same.
 #include <string>
 
-#include "core/globals.h"
 #include "gtest/gtest.h"
+#include "state/globals.h"
 #include "stats/catalogue.h"
 #include "stats/fake_agent_testutil.h"
 #include "stats/multi_row.h"

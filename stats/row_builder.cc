@@ -6,8 +6,8 @@
 #include <string.h>
 
 #include "agentlink/cp_client.h"
-#include "core/globals.h"
 #include "framework/trace.h"
+#include "state/globals.h"
 #include "stats/snapshot.h"
 #include "stats/snapshot_index.h"
 

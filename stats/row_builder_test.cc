@@ -4,12 +4,12 @@
 
 #include <string>
 
-#include "core/globals.h"
+#include "framework/trace_capture.h"
 #include "gtest/gtest.h"
+#include "state/globals.h"
 #include "stats/catalogue.h"
 #include "stats/fake_agent_testutil.h"
 #include "stats/snapshot.h"
-#include "framework/trace_capture.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "core/globals.h"
 #include "framework/trace.h"
 #include "serverapi/qvd_api.h"
+#include "state/globals.h"
 #include "stats/catalogue.h"
 #include "util/nls.h"
 

@@ -10,11 +10,11 @@
 #include <fstream>
 #include <string>
 
-#include "core/globals.h"
+#include "framework/trace_capture.h"
 #include "gtest/gtest.h"
 #include "sim/vaxel_sim.h"
+#include "state/globals.h"
 #include "stats/catalogue.h"
-#include "framework/trace_capture.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "core/globals.h"
 #include "framework/trace.h"
+#include "state/globals.h"
 #include "stats/snapshot.h"
 
 QVD_TRACE_UNIT("stats/text");

@@ -20,7 +20,6 @@
 #include <string>
 #include <vector>
 
-#include "core/globals.h"
 #include "framework/trace.h"
 #include "replication/hit_miss.h"
 #include "replication/repl_records.h"
@@ -28,6 +27,7 @@
 #include "replication/time_list.h"
 #include "serverapi/qvd_api.h"
 #include "sim/vaxel_sim.h"
+#include "state/globals.h"
 
 namespace {
 

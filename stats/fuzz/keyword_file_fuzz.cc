@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "core/globals.h"
 #include "framework/trace.h"
+#include "state/globals.h"
 #include "stats/catalogue.h"
 #include "stats/keyword_file.h"
 

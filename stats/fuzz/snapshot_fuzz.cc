@@ -23,9 +23,9 @@
 
 #include "agentlink/messages.h"
 #include "agentlink/pwx_string.h"
-#include "core/globals.h"
 #include "framework/trace.h"
 #include "sim/vaxel_sim.h"
+#include "state/globals.h"
 #include "stats/addin_tables.h"
 #include "stats/catalogue.h"
 #include "stats/multi_row.h"
