@@ -89,6 +89,12 @@ may() {
   return 1
 }
 
+# shown <folder>: what the folder may include, for a message.
+shown() {
+  local list="${allowed[$1]% }"
+  echo "${list:- (nothing)}"
+}
+
 failed=0
 complain() {
   echo "$*"
@@ -128,7 +134,7 @@ while IFS= read -r hit; do
   [ -z "${known[$from]:-}" ] && continue  # reported above
   [ "$from" != "$target" ] && arrows["$from -> $target"]=$((${arrows["$from -> $target"]:-0} + 1))
   may "$from" "$target" "$file" ||
-    complain "$file:$lineno: $from/ includes $target/ (${text#"${text%%[![:space:]]*}"}); $from/ may include only:${allowed[$from]:- (nothing)}"
+    complain "$file:$lineno: $from/ includes $target/ (${text#"${text%%[![:space:]]*}"}); $from/ may include only:$(shown "$from")"
 done < <(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*["<][A-Za-z0-9_]+/' \
            --include='*.h' --include='*.cc' --include='*.c' --include='*.in' "${present[@]}" | sort)
 
@@ -154,7 +160,7 @@ while IFS= read -r cml; do
       to="${target_folder[$name]:-}"
       [ -z "$to" ] && continue
       may "$from" "$to" "$cml" ||
-        complain "$cml:$lineno: $from/ links $name of $to/; $from/ may use only:${allowed[$from]:- (nothing)}"
+        complain "$cml:$lineno: $from/ links $name of $to/; $from/ may use only:$(shown "$from")"
     done
   done <"$cml"
 done < <(find "${present[@]}" -name CMakeLists.txt | sort)
