@@ -43,10 +43,11 @@ class OrlanAPILoader {
   OrlanAPILoader& operator=(const OrlanAPILoader&) = delete;
 
  private:
-  constexpr OrlanAPILoader() : m_libHandle(nullptr), m_loadErr(false) {}
+  // Load-time binding holds no library handle of its own: the dynamic
+  // linker owns the binding for the life of the process.
+  constexpr OrlanAPILoader() : m_loadErr(false) {}
 
-  void* m_libHandle;  // null in load-time binding
-  bool m_loadErr;     // false in load-time binding
+  bool m_loadErr;  // false in load-time binding
 
   static OrlanAPILoader m_loader;
 };
