@@ -53,7 +53,7 @@ int Once(const ExampleSite& s, std::string* out, std::string* err, const std::ve
     argv.push_back("--");
     argv.insert(argv.end(), command.begin(), command.end());
   }
-  return RunWithInput(argv, "", out, err);
+  return RunWithInput(argv, "", out, err, ExporterEnvironment());
 }
 
 TEST(ExporterE2E, OncePrintsOneRoundOfEveryTable) {

@@ -17,6 +17,8 @@
 #include <sstream>
 #include <thread>
 
+extern char** environ;
+
 namespace e2e {
 
 namespace {
@@ -30,12 +32,30 @@ double Now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
+// Pointers to the strings of `list`, null-terminated, for exec.
+std::vector<char*> CStrings(const std::vector<std::string>& list) {
+  std::vector<char*> out;
+  for (const std::string& s : list) out.push_back(const_cast<char*>(s.c_str()));
+  out.push_back(nullptr);
+  return out;
+}
+
+// Runs argv (searched in PATH) in `environment`, or in this process's
+// environment when it is empty.  Only for a child process, after fork.
+[[noreturn]] void Exec(const std::vector<char*>& args, const std::vector<char*>& envp) {
+  if (envp.size() > 1) {
+    execvpe(args[0], args.data(), envp.data());
+  } else {
+    execvp(args[0], args.data());
+  }
+  _exit(127);
+}
+
 // Starts argv with stdout and stderr appended to `logFile` (stdin from
-// /dev/null); returns the pid.
-pid_t Spawn(const std::vector<std::string>& argv, const std::string& logFile) {
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
+// /dev/null) in `environment` (see Exec); returns the pid.
+pid_t Spawn(const std::vector<std::string>& argv, const std::string& logFile,
+            const std::vector<std::string>& environment = {}) {
+  std::vector<char*> args = CStrings(argv), envp = CStrings(environment);
   pid_t pid = fork();
   if (pid == 0) {
     int in = open("/dev/null", O_RDONLY);
@@ -43,8 +63,7 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::string& logFile) {
     dup2(in, 0);
     dup2(out, 1);
     dup2(out, 2);
-    execvp(args[0], args.data());
-    _exit(127);
+    Exec(args, envp);
   }
   return pid;
 }
@@ -173,11 +192,24 @@ void CopyExampleModel(const Install& install) {
   install.writeModel("server.json", readFile(src + "server.json"));
 }
 
+std::vector<std::string> ExporterEnvironment() {
+  std::string tsan = Env("TSAN_OPTIONS", "");
+  // A later setting wins: the exporter's suppressions file replaces one
+  // named earlier.
+  tsan += (tsan.empty() ? "" : ":") + std::string("suppressions=") + Env("QVD_SOURCE_DIR", ".") +
+          "/qvdexporter/tsan.supp";
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e)
+    if (std::strncmp(*e, "TSAN_OPTIONS=", 13) != 0) env.push_back(*e);
+  env.push_back("TSAN_OPTIONS=" + tsan);
+  return env;
+}
+
 ExporterProcess::ExporterProcess(const Install& install, const std::vector<std::string>& args) {
   logFile_ = install.root() + "/exporter.log";
   std::vector<std::string> argv = {Env("QVD_BIN_DIR", ".") + "/qvdexporter"};
   argv.insert(argv.end(), args.begin(), args.end());
-  pid_ = Spawn(argv, logFile_);
+  pid_ = Spawn(argv, logFile_, ExporterEnvironment());
 }
 
 ExporterProcess::~ExporterProcess() { Stop(); }
@@ -257,7 +289,7 @@ bool HaveProgram(const std::string& program) {
 }
 
 int RunWithInput(const std::vector<std::string>& argv, const std::string& input, std::string* output,
-                 std::string* errors) {
+                 std::string* errors, const std::vector<std::string>& environment) {
   char in[] = "/tmp/qvd-e2e-inputXXXXXX";
   int fd = mkstemp(in);
   if (fd < 0) return -1;
@@ -265,9 +297,7 @@ int RunWithInput(const std::vector<std::string>& argv, const std::string& input,
   (void)ignored;
   close(fd);
   std::string out = std::string(in) + ".out", err = std::string(in) + ".err";
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
+  std::vector<char*> args = CStrings(argv), envp = CStrings(environment);
   pid_t pid = fork();
   if (pid == 0) {
     int i = open(in, O_RDONLY);
@@ -276,8 +306,7 @@ int RunWithInput(const std::vector<std::string>& argv, const std::string& input,
     dup2(i, 0);
     dup2(o, 1);
     dup2(e, 2);
-    execvp(args[0], args.data());
-    _exit(127);
+    Exec(args, envp);
   }
   int status = Reap(pid, 60);
   *output = readFile(out);

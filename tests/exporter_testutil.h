@@ -40,9 +40,17 @@ void WriteEnvFile(const std::string& path, const std::map<std::string, std::stri
 // The example server's model (examples/server) copied into the install's model.
 void CopyExampleModel(const Install& install);
 
+// This process's environment, as NAME=VALUE entries, with the exporter's
+// ThreadSanitizer suppressions (qvdexporter/tsan.supp) added to
+// TSAN_OPTIONS: the environment of every qvdexporter a test starts (the
+// collector it starts inherits it).  Builds without ThreadSanitizer ignore
+// the setting.
+std::vector<std::string> ExporterEnvironment();
+
 class ExporterProcess {
  public:
-  // Starts qvdexporter with `args` (its standard error to <root>/exporter.log).
+  // Starts qvdexporter with `args` in ExporterEnvironment() (its standard
+  // error to <root>/exporter.log).
   ExporterProcess(const Install& install, const std::vector<std::string>& args);
   ~ExporterProcess();
   ExporterProcess(const ExporterProcess&) = delete;
@@ -88,9 +96,10 @@ bool HaveProgram(const std::string& program);
 
 // Runs a command, feeding `input` to its standard input; returns its exit
 // status, its standard output in *output and its standard error in *errors
-// (in *output too when `errors` is null).
+// (in *output too when `errors` is null).  The command gets `environment`
+// (NAME=VALUE entries), or this process's environment when it is empty.
 int RunWithInput(const std::vector<std::string>& argv, const std::string& input, std::string* output,
-                 std::string* errors = nullptr);
+                 std::string* errors = nullptr, const std::vector<std::string>& environment = {});
 
 // True when process `pid` has ended (gone, or a zombie nobody reaped yet).
 bool ProcessGone(pid_t pid);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "e2e_testutil.h"
+#include "exporter_testutil.h"
 
 namespace e2e {
 namespace {
@@ -101,16 +102,12 @@ TEST(Install, InstalledCollectorServesTheAgentWithTheServerLibraryOnTheLibraryPa
   const std::string exporter = install.home() + "/" + QVD_BINARCH + "/vd/bin/qvdexporter";
   if (access(exporter.c_str(), X_OK) != 0) return;
   std::string envFile = install.root() + "/exporter.env";
-  std::string envText;
-  for (const auto& [name, value] : env) envText += name + "=" + value + "\n";
-  FILE* f = fopen(envFile.c_str(), "w");
-  ASSERT_NE(f, nullptr);
-  fputs(envText.c_str(), f);
-  fclose(f);
-  std::string out = install.root() + "/once.out";
-  std::string command = "'" + exporter + "' --once --collector.env-file '" + envFile + "' >'" + out + "' 2>&1";
-  EXPECT_EQ(0, std::system(command.c_str())) << readFile(out);
-  EXPECT_NE(readFile(out).find("\nvelora_up 1\n"), std::string::npos) << readFile(out);
+  WriteEnvFile(envFile, env);
+  std::string out;
+  EXPECT_EQ(0, RunWithInput({exporter, "--once", "--collector.env-file", envFile}, "", &out, nullptr,
+                            ExporterEnvironment()))
+      << out;
+  EXPECT_NE(out.find("\nvelora_up 1\n"), std::string::npos) << out;
 }
 
 }  // namespace
