@@ -323,6 +323,36 @@ TEST_F(AgentsimTest, MissingAnswersFailTheExpectationAndAreListed) {
   EXPECT_EQ(r.OfType("summary").at(0)["unanswered"], json::parse(R"(["1"])"));
 }
 
+TEST_F(AgentsimTest, ExpectFileWaitsUntilTheFileHoldsTheTextOftenEnough) {
+  FakeCollector fake([](const std::string& line) { return Answer(line); });
+  const std::string file = dir_ + "/trace";
+  // The text comes twice, a while apart; the request after the wait is sent
+  // only then.
+  std::thread writer([&] {
+    for (int i = 0; i < 2; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      std::ofstream(file, std::ios::app) << "line: check done\n";
+    }
+  });
+  Result r = Run({"-e", "expect-file " + file + " 2 \"check done\" 10", "-e", "request G", "-e", "expect all"},
+                 [&](int port) { fake.Run(port, kRegistration); });
+  writer.join();
+  EXPECT_EQ(r.status, 0) << r.errors;
+  EXPECT_EQ(r.OfType("data").size(), 1u);
+
+  // Not often enough within the limit: a failed expectation, and the rest
+  // of the script is skipped.
+  FakeCollector other([](const std::string& line) { return Answer(line); });
+  Result late = Run({"-e", "expect-file " + file + " 3 \"check done\" 0.3", "-e", "note never reached"},
+                    [&](int port) { other.Run(port, kRegistration); });
+  EXPECT_EQ(late.status, 3) << late.errors;
+  auto failed = late.OfType("expect-failed");
+  ASSERT_EQ(failed.size(), 1u);
+  std::string message = failed[0]["message"];
+  EXPECT_NE(message.find("holds \"check done\" 2 time(s), expected 3"), std::string::npos) << message;
+  EXPECT_TRUE(late.OfType("note").empty());
+}
+
 TEST_F(AgentsimTest, StartsTheCollectorWithItsEnvironmentAndChecksItsExitStatus) {
   // The "collector" is a shell that checks what it was given and exits 7
   // without connecting, as a collector does on a start-up failure.

@@ -22,6 +22,17 @@ namespace agentsim {
 
 namespace {
 
+// How often `text` occurs in the file at `path` (0 when it cannot be read).
+size_t Occurrences(const std::string& path, const std::string& text) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  std::string all = content.str();
+  size_t count = 0;
+  for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + text.size())) ++count;
+  return count;
+}
+
 bool SendsSomething(const ScriptCommand& c) {
   static const char* const kSending[] = {"request", "task", "start", "stop", "shutdown", "raw", "raw-part", "burst", "close"};
   for (const char* v : kSending)
@@ -397,6 +408,21 @@ bool Runner::RunCommand(const ScriptCommand& c) {
                    std::to_string(session_.answers() + session_.events() - before) + " message(s)");
       answerMark_ = session_.answers();
       eventMark_ = session_.events();
+      return false;
+    }
+    return true;
+  }
+  if (v == "expect-file") {
+    const std::string& path = c.words[0];
+    const std::string& text = c.words[2];
+    size_t seen = 0;
+    bool ok = Pump(Deadline(c.seconds), [&] {
+      seen = Occurrences(path, text);
+      return seen >= static_cast<size_t>(c.count);
+    });
+    if (!ok) {
+      ExpectFailed(c.where + ": " + path + " holds \"" + text + "\" " + std::to_string(seen) + " time(s), expected " +
+                   std::to_string(c.count));
       return false;
     }
     return true;

@@ -32,6 +32,7 @@ const VerbRule* FindRule(const std::string& verb) {
       {"expect-none", 1, 1, {}},
       {"expect-close", 0, 1, {}},
       {"expect-exit", 0, 1, {}},
+      {"expect-file", 3, 4, {}},
       {"show", 1, 1, {}},
       {"reading", 1, 3, {}},
   };
@@ -190,6 +191,10 @@ bool ParseScriptLine(const std::string& text, const std::string& where,
     if (n == 2 && !ParseSeconds(cmd.words[1], &cmd.seconds)) return fail("bad number of seconds '" + cmd.words[1] + "'");
   } else if (v == "reading") {
     if (!ParseReading(&cmd)) return fail("reading takes off, on, or slow BYTES MS (1..1000000 bytes, 0..60000 ms)");
+  } else if (v == "expect-file") {
+    if (!ParseCount(cmd.words[1], &cmd.count) || cmd.count < 1) return fail("bad count '" + cmd.words[1] + "'");
+    if (cmd.words[2].empty()) return fail("expect-file needs the text to wait for");
+    if (n == 4 && !ParseSeconds(cmd.words[3], &cmd.seconds)) return fail("bad number of seconds '" + cmd.words[3] + "'");
   } else if (v == "registration" || v == "expect-close" || v == "expect-exit") {
     if (n == 1 && !ParseSeconds(cmd.words[0], &cmd.seconds)) return fail("bad number of seconds '" + cmd.words[0] + "'");
   }

@@ -18,14 +18,16 @@ struct ScriptCommand {
   std::string where;  // "file:line" or "-e #n", for messages
   std::string verb;
   // Plain words after the verb (groups of `request`, the command of `task`,
-  // the group of `start`/`stop`, N or "all" of `expect`).
+  // the group of `start`/`stop`, N or "all" of `expect`, FILE N TEXT of
+  // `expect-file`).
   std::vector<std::string> words;
   // raw, raw-part, note: the text after the verb and one blank, verbatim.
   std::string rest;
   // key=value options; `info` entries are in `info`.
   std::optional<std::string> id, rsid, subnode, user, shuttingDown;
   std::vector<FilterInfo> info;
-  // Counts and time limits: count of `expect`/`expect-event` (-1: "all"),
+  // Counts and time limits: count of `expect`/`expect-event` (-1: "all")
+  // and `expect-file`,
   // seconds of sleep / expect-none / a time limit (<0: the default); for
   // `reading slow`, the bytes per read and the pause after each.
   long count = 0;

@@ -68,6 +68,11 @@ TEST(Script, RawLinesAreVerbatimAndWaitsCarryCountsAndTimes) {
   EXPECT_EQ(slow.count, 512);
   EXPECT_DOUBLE_EQ(slow.seconds, 0.02);
   EXPECT_EQ(Parse("reading off").words, std::vector<std::string>{"off"});
+  ScriptCommand file = Parse("expect-file /tmp/t.log 2 \"a b=c\" 1.5");
+  EXPECT_EQ(file.words, (std::vector<std::string>{"/tmp/t.log", "2", "a b=c", "1.5"}));
+  EXPECT_EQ(file.count, 2);
+  EXPECT_DOUBLE_EQ(file.seconds, 1.5);
+  EXPECT_LT(Parse("expect-file f 1 x").seconds, 0);
 
   std::optional<ScriptCommand> none;
   std::string error;
@@ -83,7 +88,8 @@ TEST(Script, FaultyLinesAreRefusedWithTheirPlace) {
                           "stop G shuttingDown=TRUE", "expect", "expect many", "expect 2 soon", "sleep -1",
                           "sleep x", "expect-none", "raw", "request G info=a,b", "task \"open", "shutdown now", "reading",
                           "reading slowly", "reading off 5", "reading slow 0 1", "reading slow 512",
-                          "reading slow 512 60001"})
+                          "reading slow 512 60001", "expect-file f 1", "expect-file f 0 x", "expect-file f many x",
+                          "expect-file f 1 \"\"", "expect-file f 1 x soon", "expect-file f 1 x 2 3"})
     ParseError(bad);
 }
 
