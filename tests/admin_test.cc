@@ -46,9 +46,11 @@ struct Outcome {
 };
 
 // Runs `program` (default: the built qvdclient) with `args` in exactly the
-// environment `env`, and waits for it.
+// environment `env`, in the working directory `workDir` (default: this
+// process's), and waits for it.
 Outcome runProgram(const Install& install, const std::vector<std::string>& args,
-                   std::map<std::string, std::string> env, std::string program = "") {
+                   std::map<std::string, std::string> env, std::string program = "",
+                   const std::string& workDir = "") {
   if (program.empty()) program = binDir() + "/qvdclient";
   for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS", "LSAN_OPTIONS"})
     if (const char* value = getenv(name)) env[name] = value;
@@ -63,6 +65,7 @@ Outcome runProgram(const Install& install, const std::vector<std::string>& args,
     int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(out, 1);
     dup2(err, 2);
+    if (!workDir.empty() && chdir(workDir.c_str()) != 0) _exit(126);
     std::vector<char*> argv, envp;
     for (std::string& a : argStore) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -196,6 +199,10 @@ TEST(AdminOptions, CopiedBinaryFindsNoLibraryOfTheBuildTree) {
   Outcome run = runProgram(install, {"--version"}, {}, alone + "/qvdclient");
   EXPECT_EQ(127, run.status) << run.out << run.err;
   EXPECT_TRUE(run.errHas("libvaxel.so")) << run.err;
+  // Nor one in the caller's working directory: started from a folder that
+  // holds a libvaxel.so (the build's own folder, say), it still finds none.
+  run = runProgram(install, {"--version"}, {}, alone + "/qvdclient", beside);
+  EXPECT_EQ(127, run.status) << run.out << run.err;
   // Beside a library, that one is used and named.
   run = runProgram(install, {"--version"}, {}, beside + "/qvdclient");
   EXPECT_EQ(0, run.status) << run.err;

@@ -35,6 +35,32 @@ std::vector<std::string> FilesUnder(const std::string& dir) {
   return files;
 }
 
+// The run path of an ELF file (its RUNPATH or RPATH, as readelf shows it)
+// split into its entries, empty ones included: "$ORIGIN:" is {"$ORIGIN", ""}.
+// None when it has no run path.
+std::vector<std::string> RunPathOf(const std::string& file) {
+  std::vector<std::string> entries;
+  std::string command = "readelf -d '" + file + "' 2>/dev/null";
+  if (FILE* p = popen(command.c_str(), "r")) {
+    char line[4096];
+    while (std::fgets(line, sizeof line, p) != nullptr) {
+      std::string text(line);
+      if (text.find("(RUNPATH)") == std::string::npos && text.find("(RPATH)") == std::string::npos) continue;
+      size_t open = text.find('['), close = text.rfind(']');
+      if (open == std::string::npos || close == std::string::npos || close < open) continue;
+      std::string path = text.substr(open + 1, close - open - 1);
+      for (size_t start = 0;;) {
+        size_t colon = path.find(':', start);
+        entries.push_back(path.substr(start, colon == std::string::npos ? std::string::npos : colon - start));
+        if (colon == std::string::npos) break;
+        start = colon + 1;
+      }
+    }
+    pclose(p);
+  }
+  return entries;
+}
+
 // Installs the build into `prefix`; true when cmake succeeded.
 bool InstallInto(const std::string& prefix) {
   std::string command = std::string("'") + QVD_CMAKE_COMMAND + "' --install '" + QVD_BUILD_DIR + "' --prefix '" +
@@ -65,6 +91,19 @@ TEST(Install, LaysOutTheCollectorAndItsGuideAndNothingOfTheStandIns) {
   EXPECT_EQ(0, access((prefix + "/" + arch + "/vd/bin/qvdclient").c_str(), X_OK));
   EXPECT_EQ(readFile(std::string(QVD_TEST_SOURCE_DIR) + "/docs/collector.md"),
             readFile(prefix + "/" + arch + "/vd/doc/qvdclient/collector.md"));
+
+  // The programs that ship look for libraries only where an installation
+  // puts them, in the build tree as installed: qvdclient beside itself
+  // ($ORIGIN alone), the exporter in the system's folders (no run path).
+  // An empty entry would be the caller's working directory, and a folder
+  // of the build tree would reach back into it.
+  ASSERT_EQ(0, std::system("readelf --version >/dev/null 2>&1")) << "readelf (binutils) is needed";
+  for (const std::string& dir : {std::string(QVD_TEST_BIN_DIR), prefix + "/" + arch + "/vd/bin"}) {
+    EXPECT_EQ(std::vector<std::string>{"$ORIGIN"}, RunPathOf(dir + "/qvdclient")) << dir;
+    if (access((dir + "/qvdexporter").c_str(), X_OK) == 0) {
+      EXPECT_EQ(std::vector<std::string>{}, RunPathOf(dir + "/qvdexporter")) << dir;
+    }
+  }
 }
 
 TEST(Install, InstalledCollectorServesTheAgentWithTheServerLibraryOnTheLibraryPath) {
