@@ -9,8 +9,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <fstream>
+#include <sstream>
 #include <thread>
+
+#include "agentside/file_text.h"
 
 extern char** environ;
 
@@ -49,11 +51,12 @@ std::vector<std::string> BuildEnvironment(bool clean, int port,
 
 bool ReadEnvFile(const std::string& path, std::vector<std::pair<std::string, std::string>>* sets,
                  std::string* error) {
-  std::ifstream in(path);
-  if (!in) {
+  std::string text;
+  if (!ReadFileText(path, &text)) {
     *error = "cannot read env file " + path;
     return false;
   }
+  std::istringstream in(text);
   std::string line;
   int lineNo = 0;
   while (std::getline(in, line)) {
@@ -193,7 +196,9 @@ void CollectorProcess::Stop(double graceSeconds) {
 }
 
 long ResidentKb(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  std::string text;
+  if (!ReadFileText("/proc/" + std::to_string(pid) + "/status", &text)) return -1;
+  std::istringstream in(text);
   std::string line;
   while (std::getline(in, line)) {
     if (line.compare(0, 6, "VmRSS:") == 0) return std::strtol(line.c_str() + 6, nullptr, 10);

@@ -1,7 +1,8 @@
 #include "agentside/columns.h"
 
-#include <fstream>
 #include <sstream>
+
+#include "agentside/file_text.h"
 
 #ifdef QVD_AGENTSIDE_HAVE_CATALOGUE
 #include "stats/catalogue.h"
@@ -18,11 +19,12 @@ const QvdTableDescriptor* Builtin(const std::string& group) { return findTableDe
 }  // namespace
 
 bool ColumnCatalogue::LoadOverrides(const std::string& path, std::string* error) {
-  std::ifstream in(path);
-  if (!in) {
+  std::string text;
+  if (!ReadFileText(path, &text)) {
     *error = "cannot read column file " + path;
     return false;
   }
+  std::istringstream in(text);
   std::string line;
   int lineNo = 0;
   while (std::getline(in, line)) {

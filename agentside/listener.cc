@@ -11,8 +11,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
+
+#include "agentside/file_text.h"
 
 namespace agentside {
 
@@ -30,7 +31,9 @@ int HexPort(const std::string& field) {
 // The inode of the socket whose local port is `localPort` and remote port
 // `remotePort`, or an empty text.
 std::string SocketInode(int localPort, int remotePort) {
-  std::ifstream in("/proc/net/tcp");
+  std::string text;
+  ReadFileText("/proc/net/tcp", &text);
+  std::istringstream in(text);
   std::string line;
   std::getline(in, line);  // the heading
   while (std::getline(in, line)) {
@@ -78,9 +81,8 @@ pid_t SocketHolder(const std::string& link) {
 
 // The parent of `pid` from /proc/<pid>/stat, or 0.
 pid_t ParentOf(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
   std::string stat;
-  std::getline(in, stat);
+  if (!ReadFileText("/proc/" + std::to_string(pid) + "/stat", &stat)) return 0;
   size_t close = stat.rfind(')');  // the command name may hold blanks and parentheses
   if (close == std::string::npos) return 0;
   std::istringstream rest(stat.substr(close + 1));

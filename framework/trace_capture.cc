@@ -1,11 +1,13 @@
 #include "framework/trace_capture.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
 #include "framework/trace.h"
@@ -20,7 +22,8 @@ class CaptureFile {
  public:
   CaptureFile() {
     char name[] = "/tmp/qvd_trace_XXXXXX";
-    int fd = mkstemp(name);
+    // Close-on-exec like every descriptor here: tests start programs.
+    int fd = mkostemp(name, O_CLOEXEC);
     if (fd >= 0) close(fd);
     path_ = name;
     setenv("QVD_TRACE_FILE", name, 1);
@@ -31,21 +34,32 @@ class CaptureFile {
 
   // What was appended since the last call.
   std::string ReadNew() {
-    std::ifstream in(path_, std::ios::binary);
-    in.seekg(0, std::ios::end);
-    std::streamoff end = in.tellg();
-    if (end < 0) return std::string();
+    int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::string();
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+      close(fd);
+      return std::string();
+    }
+    off_t end = st.st_size;
     if (end < offset_) offset_ = 0;
-    in.seekg(offset_);
     std::string text(static_cast<size_t>(end - offset_), '\0');
-    in.read(&text[0], static_cast<std::streamsize>(text.size()));
-    offset_ = end;
+    size_t got = 0;
+    while (got < text.size()) {
+      ssize_t n = pread(fd, &text[got], text.size() - got, offset_ + static_cast<off_t>(got));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      got += static_cast<size_t>(n);
+    }
+    close(fd);
+    text.resize(got);
+    offset_ += static_cast<off_t>(got);
     return text;
   }
 
  private:
   std::string path_;
-  std::streamoff offset_ = 0;
+  off_t offset_ = 0;
 };
 
 CaptureFile& File() {

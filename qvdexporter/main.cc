@@ -5,10 +5,8 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <memory>
-#include <sstream>
 #include <string>
 
 #include <prometheus/exposer.h>
@@ -16,6 +14,7 @@
 
 #include "agentside/collector_process.h"
 #include "agentside/columns.h"
+#include "agentside/file_text.h"
 #include "qvdexporter/collector_link.h"
 #include "qvdexporter/exporter.h"
 #include "qvdexporter/log.h"
@@ -46,14 +45,10 @@ std::string BesideMe(const std::string& program) {
 bool LoadMapping(const Options& o, const agentside::ColumnCatalogue& columns, Mapping* mapping) {
   std::string text = BuiltInMappingText(), where = "built-in mapping";
   if (!o.mappingFile.empty()) {
-    std::ifstream in(o.mappingFile);
-    if (!in) {
+    if (!agentside::ReadFileText(o.mappingFile, &text)) {
       Log(Level::kError, "cannot read the mapping file " + o.mappingFile);
       return false;
     }
-    std::ostringstream all;
-    all << in.rdbuf();
-    text = all.str();
     where = o.mappingFile;
   }
   std::string error;

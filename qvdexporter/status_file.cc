@@ -2,8 +2,10 @@
 
 #include <sys/stat.h>
 
-#include <fstream>
+#include <sstream>
 #include <utility>
+
+#include "agentside/file_text.h"
 
 namespace qvdexporter {
 
@@ -16,7 +18,7 @@ std::string Value(const std::vector<std::string>& env, const std::string& name) 
   return found;
 }
 
-bool ReadNumber(std::ifstream& in, int* value) {
+bool ReadNumber(std::istream& in, int* value) {
   std::string line;
   if (!std::getline(in, line) || line.empty() || line.size() > 3) return false;
   for (char c : line)
@@ -51,10 +53,14 @@ std::string StatusFilePath(const std::vector<std::string>& environment) {
 
 void CollectStatusFile(const std::string& path, std::vector<prometheus::MetricFamily>* out) {
   if (path.empty()) return;
-  std::ifstream in(path);
+  // Read while the collector may be started again on another thread: the
+  // descriptor is close-on-exec (agentside/file_text.h).
+  std::string text;
   struct stat st;
+  if (!agentside::ReadFileText(path, &text) || stat(path.c_str(), &st) != 0) return;
+  std::istringstream in(text);
   int server = 0, cluster = 0;
-  if (!in || stat(path.c_str(), &st) != 0 || !ReadNumber(in, &server) || !ReadNumber(in, &cluster)) return;
+  if (!ReadNumber(in, &server) || !ReadNumber(in, &cluster)) return;
   static const std::vector<std::pair<int, const char*>> kServer = {{0, "reachable"}, {1, "unreachable"}, {7, "busy"}};
   static const std::vector<std::pair<int, const char*>> kCluster = {
       {0, "all"}, {8, "one"}, {7, "some"}, {1, "none"}, {2, "not_clustered"}};

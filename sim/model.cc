@@ -4,9 +4,8 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include <nlohmann/json.hpp>
 
@@ -28,13 +27,20 @@ FileStamp FileStamp::Of(const std::string& path) {
   return s;
 }
 
+// Reads the whole file.  The simulator is loaded into the collector, which
+// starts other programs (the add-in's relay): the descriptor is opened
+// close-on-exec, so that a start on another thread meanwhile inherits
+// nothing of the model.
 static bool ReadFile(const std::string& path, std::string* out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  *out = ss.str();
-  return true;
+  FILE* f = fopen(path.c_str(), "re");  // e: O_CLOEXEC
+  if (f == nullptr) return false;
+  std::string text;
+  char buf[65536];
+  for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
+  bool ok = ferror(f) == 0;
+  fclose(f);
+  if (ok) *out = std::move(text);
+  return ok;
 }
 
 TextStyle ModelData::Style() const {

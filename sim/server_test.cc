@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "serverapi/vaxel.h"
+#include "sim/descriptor_probe.h"
 #include "sim/sim_test_support.h"
 
 namespace {
@@ -91,6 +92,20 @@ TEST(Statistics, LocksNestAndFreeingALockedBlockReleasesIt) {
   VxLockObject(st.handle);
   EXPECT_EQ(0, VxMemFree(st.handle));
   EXPECT_EQ(0u, vaxelsim_handles_held());
+}
+
+// The simulator runs inside the collector, which starts other programs: no
+// descriptor of a model file may reach them.
+TEST(Model, FilesAreReadThroughCloseOnExecDescriptors) {
+  TempModel model;
+  auto terminate = [] { EXPECT_EQ(1, VxShouldTerminate()); };
+  EXPECT_TRUE(ReadsCloseOnExec(model.Path("server.json"), terminate, R"({"terminate": true})")) << "server.json";
+  model.Write("server.json", "{}");  // a FIFO changed by the write would be read again
+  Stats st;
+  auto stats = [&st] { st = TakeStats(); };
+  EXPECT_TRUE(ReadsCloseOnExec(model.Path("stats.txt"), stats, "a\t1\n")) << "stats.txt";
+  EXPECT_EQ("a\t1\n", st.text);
+  VxMemFree(st.handle);
 }
 
 TEST(Ping, StatusPerServerAndClusterListOfTheMonitoredServer) {
