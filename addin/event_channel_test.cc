@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "addin/agent_stub_testutil.h"
+#include "addin/loopback_testutil.h"
 #include "addin/event_collector.h"
 #include "addin/mv_configure.h"
 #include "addin/server_socket.h"
@@ -63,31 +64,6 @@ int Count(const std::vector<std::string>& lines, const std::string& text) {
   int n = 0;
   for (const std::string& l : lines) n += l.find(text) != std::string::npos;
   return n;
-}
-
-// A loopback port where nobody listens: connecting is refused at once.
-int ClosedPort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t n = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-  close(fd);
-  return ntohs(a.sin_port);
-}
-
-// True when something accepts connections at the loopback `port`.
-bool Listening(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  close(fd);
-  return ok;
 }
 
 // A throw-away installation (the relay's bin directory, the ini file the

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "addin/agent_stub_testutil.h"
+#include "addin/loopback_testutil.h"
 #include "addin/client_socket.h"
 #include "addin/connection_peer.h"
 #include "addin/event_collector.h"
@@ -224,19 +225,6 @@ class CountingPace : public AddInPace {
  private:
   size_t limit_;
 };
-
-// A loopback port where nobody listens: connecting is refused at once.
-int ClosedPort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t n = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-  close(fd);
-  return ntohs(a.sin_port);
-}
 
 TEST(ClientSocketTest, FourAttemptsPausing2_4_8_16SecondsAndAStopEndsThem) {
   int port = ClosedPort();

@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
   env["QVD_VELORA_GROUP_MONITOR"] = "ON";
   std::string envFile = install.root() + "/collector.env";
   e2e::WriteEnvFile(envFile, env);
-  int port = e2e::FreePort();
+  int port = e2e::freePort();
   e2e::ExporterProcess exporter(install, {"--web.listen-address=127.0.0.1:" + std::to_string(port),
                                           "--collector.env-file", envFile, "--collector.max-age=0s",
                                           "--collector.command=" + std::string(QVD_BENCH_BIN_DIR) + "/qvdclient"});

@@ -73,19 +73,6 @@ Rows rowsOf(const Json& answer) {
   return out;
 }
 
-// A loopback port that was free a moment ago.
-int freePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t n = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-  close(fd);
-  return ntohs(a.sin_port);
-}
-
 // An installation with the add-in configured: the relay in the install's
 // bin directory, its feed and log files, and the parameter database in the
 // model (unless `withDatabase` is false).
@@ -96,9 +83,7 @@ struct AddIn {
 
   explicit AddIn(bool withDatabase = true, bool withRelay = true, const std::string& extra = "") {
     if (withRelay) {
-      std::string relay = std::string(getenv("QVD_BIN_DIR") ? getenv("QVD_BIN_DIR") : ".") +
-                          "/qvdmvevent";
-      EXPECT_EQ(0, symlink(relay.c_str(), (install.binDir() + "/qvdmvevent").c_str()));
+      EXPECT_TRUE(installRelay(install));
     }
     feed = install.root() + "/feed";
     relayLog = install.root() + "/relay.log";
@@ -109,10 +94,7 @@ struct AddIn {
     if (!extra.empty()) json += (withDatabase ? ", " : "") + extra;
     install.writeModel("server.json", json + "}");
     env = install.env();
-    env["QVD_MVPORT"] = std::to_string(freePort());
-    env["QVD_MVHOSTNAME"] = "127.0.0.1";
-    env["QVD_MVEVENT_FILE"] = feed;
-    env["QVD_MVEVENT_LOG"] = relayLog;
+    setRelaySettings(&env, feed, relayLog);
     env["VAXEL_SIM_LOG"] = callLog;
     env["QVD_TRACE"] = "error,core=detail,addin=detail";
   }
@@ -275,8 +257,7 @@ TEST(AddInE2E, RelayInstalledAfterStartIsStartedWithOneEventError) {
     // Once the collector has found the relay missing, install it.
     while (!done && readFile(a.install.traceFile()).find("startProcess1 failed") == std::string::npos)
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    std::string relay = std::string(getenv("QVD_BIN_DIR")) + "/qvdmvevent";
-    EXPECT_EQ(0, symlink(relay.c_str(), (a.install.binDir() + "/qvdmvevent").c_str()));
+    EXPECT_TRUE(installRelay(a.install));
   });
   Session s = runSession(a.install, a.env, {"registration", "expect-event 2 60"});
   done = true;
@@ -452,7 +433,7 @@ TEST(RelayStandIn, EndsWhenItsCollectorIsAlreadyGone) {
   ASSERT_EQ(0, prctl(PR_SET_CHILD_SUBREAPER, 1));
   Install install;
   std::string log = install.root() + "/relay.log";
-  std::string relay = std::string(getenv("QVD_BIN_DIR")) + "/qvdmvevent";
+  std::string relay = builtProgram("qvdmvevent");
   std::string pidFile = install.root() + "/relay.pid";
   // A stand-in collector that starts the relay (a moment late) and ends
   // at once, as a collector killed right after the fork would.

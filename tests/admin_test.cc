@@ -28,61 +28,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string binDir() {
-  const char* dir = getenv("QVD_BIN_DIR");
-  return dir != nullptr ? dir : ".";
-}
-
 void writeText(const std::string& path, const std::string& content) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
-
-struct Outcome {
-  int status = -1;  // exit status, or -1 when it did not exit normally
-  std::string out;  // standard output
-  std::string err;  // standard error
-  bool has(const std::string& text) const { return out.find(text) != std::string::npos; }
-  bool errHas(const std::string& text) const { return err.find(text) != std::string::npos; }
-};
 
 // Runs `program` (default: the built qvdclient) with `args` in exactly the
 // environment `env`, in the working directory `workDir` (default: this
 // process's), and waits for it.
 Outcome runProgram(const Install& install, const std::vector<std::string>& args,
-                   std::map<std::string, std::string> env, std::string program = "",
+                   const std::map<std::string, std::string>& env, std::string program = "",
                    const std::string& workDir = "") {
-  if (program.empty()) program = binDir() + "/qvdclient";
-  for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS", "LSAN_OPTIONS"})
-    if (const char* value = getenv(name)) env[name] = value;
-  std::string outFile = install.root() + "/run.out", errFile = install.root() + "/run.err";
-  std::vector<std::string> argStore = {program};
-  argStore.insert(argStore.end(), args.begin(), args.end());
-  std::vector<std::string> envStore;
-  for (const auto& [name, value] : env) envStore.push_back(name + "=" + value);
-  pid_t pid = fork();
-  if (pid == 0) {
-    int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(out, 1);
-    dup2(err, 2);
-    if (!workDir.empty() && chdir(workDir.c_str()) != 0) _exit(126);
-    std::vector<char*> argv, envp;
-    for (std::string& a : argStore) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    for (std::string& e : envStore) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    execve(argv[0], argv.data(), envp.data());
-    _exit(126);
-  }
-  Outcome run;
-  int status = 0;
-  if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-    run.status = WEXITSTATUS(status);
-  run.out = readFile(outFile);
-  run.err = readFile(errFile);
-  unlink(outFile.c_str());
-  unlink(errFile.c_str());
-  return run;
+  std::vector<std::string> argv = {program.empty() ? builtProgram("qvdclient") : program};
+  argv.insert(argv.end(), args.begin(), args.end());
+  RunOptions options;
+  options.workDir = workDir;
+  return e2e::runProgram(install.root(), argv, env, options);
 }
 
 // Every file under the installation with its content, for "nothing changed".
@@ -140,7 +100,7 @@ TEST(AdminOptions, HelpAndVersionNeedNoConfiguration) {
   std::string version = run.out.substr(10, run.out.find('\n') - 10);
   EXPECT_FALSE(version.empty());
   EXPECT_EQ(std::string::npos, version.find(' ')) << version;
-  std::string library = fs::canonical(binDir() + "/libvaxel.so").string();
+  std::string library = fs::canonical(builtBinDir() + "/libvaxel.so").string();
   EXPECT_TRUE(run.has("libvaxel: " + library + " (simulated Velora server")) << run.out;
   EXPECT_TRUE(run.err.empty()) << run.err;
   EXPECT_FALSE(fs::exists(install.traceFile()));
@@ -191,9 +151,9 @@ TEST(AdminOptions, CopiedBinaryFindsNoLibraryOfTheBuildTree) {
   std::string beside = install.root() + "/beside";
   fs::create_directories(alone);
   fs::create_directories(beside);
-  fs::copy_file(binDir() + "/qvdclient", alone + "/qvdclient");
-  fs::copy_file(binDir() + "/qvdclient", beside + "/qvdclient");
-  fs::copy_file(binDir() + "/libvaxel.so", beside + "/libvaxel.so");
+  fs::copy_file(builtBinDir() + "/qvdclient", alone + "/qvdclient");
+  fs::copy_file(builtBinDir() + "/qvdclient", beside + "/qvdclient");
+  fs::copy_file(builtBinDir() + "/libvaxel.so", beside + "/libvaxel.so");
   // Alone, the dynamic linker finds no libvaxel.so (status 127), rather
   // than the simulator of this build tree.
   Outcome run = runProgram(install, {"--version"}, {}, alone + "/qvdclient");
@@ -381,7 +341,7 @@ TEST(StartNotes, StartLineAndSettingWarnings) {
   env["QVD_CHECK_DB_INTERVALL"] = "3600";
   Outcome run = startWithoutAgent(install, env);
   EXPECT_EQ(0, run.status);
-  std::string library = fs::canonical(binDir() + "/libvaxel.so").string();
+  std::string library = fs::canonical(builtBinDir() + "/libvaxel.so").string();
   EXPECT_TRUE(run.errHas("core/startup ALWAYS qvdclient ")) << run.err;
   EXPECT_TRUE(
       run.errHas(" starting; libvaxel: " + library +
@@ -598,7 +558,7 @@ TEST(Examples, StartScriptReadsTheEnvironmentFileAsDataLikeAgentsim) {
   Outcome agentsim = runProgram(install,
                                 {"--clean-env", "--env-file", envFile, "--collector-output", output,
                                  "--accept-timeout", "2", "--", dir + "/qvdclient"},
-                                base, binDir() + "/agentsim");
+                                base, builtBinDir() + "/agentsim");
   std::map<std::string, std::string> byScript = parse(script.out);
   std::map<std::string, std::string> byAgentsim = parse(readFile(output));
   for (const auto& [name, value] : expected) {
@@ -613,7 +573,7 @@ TEST(Examples, StartScriptReadsTheEnvironmentFileAsDataLikeAgentsim) {
   EXPECT_EQ(2, script.status);
   EXPECT_TRUE(script.errHas(envFile + ":2: expected NAME=VALUE")) << script.err;
   agentsim = runProgram(install, {"--env-file", envFile, "--", dir + "/qvdclient"}, base,
-                        binDir() + "/agentsim");
+                        builtBinDir() + "/agentsim");
   EXPECT_NE(0, agentsim.status);
   EXPECT_TRUE(agentsim.errHas(envFile + ":2: expected NAME=VALUE")) << agentsim.err;
 
@@ -637,7 +597,7 @@ TEST(Examples, StartScriptChecksAndStartsTheCollector) {
   std::string script = install.binDir() + "/qvdstart.sh";
   fs::copy_file(sourceDir() + "/examples/qvdstart.sh", script,
                 fs::copy_options::overwrite_existing);
-  fs::create_symlink(fs::canonical(binDir() + "/qvdclient"), install.binDir() + "/qvdclient");
+  fs::create_symlink(fs::canonical(builtBinDir() + "/qvdclient"), install.binDir() + "/qvdclient");
 
   std::map<std::string, std::string> env = {{"PATH", "/usr/bin:/bin"}};
   Outcome run = runProgram(install, {script, envFile, "--check"}, env, "/bin/sh");
@@ -646,7 +606,7 @@ TEST(Examples, StartScriptChecksAndStartsTheCollector) {
 
   run = runProgram(install,
                    {"--env-file", envFile, "--request", "Velora_Server", "--", script, envFile},
-                   env, binDir() + "/agentsim");
+                   env, builtBinDir() + "/agentsim");
   EXPECT_TRUE(run.has("Velora_Server id=1 (1 row")) << run.out << run.err;
   EXPECT_TRUE(run.has("collector exited with status 30")) << run.out << run.err;
   EXPECT_NE(std::string::npos,

@@ -55,28 +55,12 @@ std::vector<std::string> backups(const Install& install) {
   return names;
 }
 
-// A local port nothing listens on: the collector then ends at its agent
-// connection, right after the runtime start.
-int closedPort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  close(fd);
-  return ntohs(addr.sin_port);
-}
-
 // Starts qvdclient directly with `env` (and the sanitizer settings).
 pid_t startCollector(const std::map<std::string, std::string>& env) {
   std::vector<std::string> vars;
   for (const auto& [name, value] : env) vars.push_back(name + "=" + value);
-  for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS", "LSAN_OPTIONS"})
-    if (const char* value = getenv(name)) vars.push_back(std::string(name) + "=" + value);
-  const char* dir = getenv("QVD_BIN_DIR");
-  std::string bin = std::string(dir ? dir : ".") + "/qvdclient";
+  for (const auto& [name, value] : sanitizerOptions()) vars.push_back(name + "=" + value);
+  std::string bin = builtProgram("qvdclient");
   pid_t pid = fork();
   if (pid == 0) {
     std::vector<char*> envp;
@@ -105,7 +89,9 @@ TEST(CrashSafety, IniIsWholeWhenTheCollectorIsKilledAtAnyMoment) {
   const mode_t mode = 0640;
 
   auto env = install.env();
-  env["CP_PORT"] = std::to_string(closedPort());
+  // Nothing listens there: the collector ends at its agent connection,
+  // right after the runtime start.
+  env["CP_PORT"] = std::to_string(freePort());
   env["QVD_TRACE"] = "error";
 
   // How long the switch around the runtime start takes here, up to the

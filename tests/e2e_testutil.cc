@@ -1,10 +1,16 @@
 #include "e2e_testutil.h"
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -164,17 +170,16 @@ Session runSession(const Install& install, const std::map<std::string, std::stri
     if (env.count("QVD_TEST_SUITE") == 0) envText += std::string("QVD_TEST_SUITE=") + mark + "\n";
   writeFile(envFile, envText);
 
-  std::string bin = envOr("QVD_BIN_DIR", ".");
+  std::string bin = builtBinDir();
   std::vector<std::string> args = {bin + "/agentsim", "--format", "json", "--clean-env",
                                    "--env-file", envFile, "--script", scriptFile,
                                    "--end", end, "--output", reportFile,
                                    "--collector-output", outputFile, "--timeout", "20"};
   // Sanitizer settings reach the collector through the clean environment.
-  for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS", "LSAN_OPTIONS"})
-    if (const char* value = getenv(name)) {
-      args.push_back("--env");
-      args.push_back(std::string(name) + "=" + value);
-    }
+  for (const auto& [name, value] : sanitizerOptions()) {
+    args.push_back("--env");
+    args.push_back(name + "=" + value);
+  }
   for (const std::string& a : extraArgs) args.push_back(a);
   args.push_back("--");
   args.push_back(collector.empty() ? bin + "/qvdclient" : collector);
@@ -201,6 +206,79 @@ Session runSession(const Install& install, const std::map<std::string, std::stri
   }
   session.trace = readFile(install.traceFile());
   return session;
+}
+
+std::string builtBinDir() { return envOr("QVD_BIN_DIR", "."); }
+
+std::string builtProgram(const std::string& name) { return builtBinDir() + "/" + name; }
+
+int freePort() {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  close(fd);
+  return ntohs(addr.sin_port);
+}
+
+std::map<std::string, std::string> sanitizerOptions() {
+  std::map<std::string, std::string> options;
+  for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS", "LSAN_OPTIONS"})
+    if (const char* value = getenv(name)) options[name] = value;
+  return options;
+}
+
+Outcome runProgram(const std::string& scratchDir, const std::vector<std::string>& argv,
+                   std::map<std::string, std::string> env, const RunOptions& options) {
+  for (const auto& [name, value] : sanitizerOptions()) env[name] = value;
+  std::string outFile = scratchDir + "/run.out", errFile = scratchDir + "/run.err";
+  std::vector<std::string> argStore = argv;
+  std::vector<std::string> envStore;
+  for (const auto& [name, value] : env) envStore.push_back(name + "=" + value);
+  std::vector<char*> args, envp;
+  for (std::string& a : argStore) args.push_back(a.data());
+  args.push_back(nullptr);
+  for (std::string& e : envStore) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    dup2(out, 1);
+    dup2(err, 2);
+    close(out);
+    close(err);
+    if (options.user >= 0) {
+      auto id = static_cast<uid_t>(options.user);
+      if (setgroups(0, nullptr) != 0 || setgid(static_cast<gid_t>(id)) != 0 || setuid(id) != 0) _exit(125);
+    }
+    if (!options.workDir.empty() && chdir(options.workDir.c_str()) != 0) _exit(126);
+    execve(args[0], args.data(), envp.data());
+    dprintf(2, "exec failed: %s\n", strerror(errno));
+    _exit(126);
+  }
+  Outcome run;
+  int status = 0;
+  if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  run.out = readFile(outFile);
+  run.err = readFile(errFile);
+  unlink(outFile.c_str());
+  unlink(errFile.c_str());
+  return run;
+}
+
+bool installRelay(const Install& install) {
+  return symlink(builtProgram("qvdmvevent").c_str(), (install.binDir() + "/qvdmvevent").c_str()) == 0;
+}
+
+void setRelaySettings(std::map<std::string, std::string>* env, const std::string& feed, const std::string& log) {
+  (*env)["QVD_MVPORT"] = std::to_string(freePort());
+  (*env)["QVD_MVHOSTNAME"] = "127.0.0.1";
+  (*env)["QVD_MVEVENT_FILE"] = feed;
+  (*env)["QVD_MVEVENT_LOG"] = log;
 }
 
 }  // namespace e2e

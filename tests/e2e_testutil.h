@@ -82,6 +82,51 @@ Session runSession(const Install& install, const std::map<std::string, std::stri
 // Reads a whole file; empty when it cannot be read.
 std::string readFile(const std::string& path);
 
+// The folder of the built programs (QVD_BIN_DIR), and a program in it.
+std::string builtBinDir();
+std::string builtProgram(const std::string& name);
+
+// A loopback port that nothing listens on at the moment: connecting to it
+// is refused, and a program may take it.
+int freePort();
+
+// This process's sanitizer settings that are set (ASAN_OPTIONS,
+// UBSAN_OPTIONS, TSAN_OPTIONS, LSAN_OPTIONS): what a program started in an
+// environment of its own needs beside its settings.
+std::map<std::string, std::string> sanitizerOptions();
+
+// What a program run to its end left.
+struct Outcome {
+  int status = -1;  // exit status, or -1 when it did not exit normally
+  std::string out;  // standard output
+  std::string err;  // standard error
+  bool has(const std::string& text) const { return out.find(text) != std::string::npos; }
+  bool errHas(const std::string& text) const { return err.find(text) != std::string::npos; }
+};
+
+// How runProgram starts a program, beyond its command line and environment.
+struct RunOptions {
+  std::string workDir;  // working directory; empty: this process's
+  int user = -1;        // user and group id to run as (needs root); -1: this process's
+};
+
+// Runs `argv` (argv[0] a path) in exactly `env` plus sanitizerOptions(),
+// with its outputs in files under `scratchDir`, and waits for it.  Exit
+// status 125: it could not become `options.user`; 126: it could not be
+// started (the reason on its standard error).
+Outcome runProgram(const std::string& scratchDir, const std::vector<std::string>& argv,
+                   std::map<std::string, std::string> env, const RunOptions& options = {});
+
+// The add-in's relay for a collector of `install`: links the build's
+// qvdmvevent into the installation's bin directory, where the collector
+// looks for it.  Returns false when the link could not be made.
+bool installRelay(const Install& install);
+
+// Points a collector's settings at a relay: QVD_MVPORT (a free loopback
+// port), QVD_MVHOSTNAME, QVD_MVEVENT_FILE (the feed the relay reads events
+// from) and QVD_MVEVENT_LOG.
+void setRelaySettings(std::map<std::string, std::string>* env, const std::string& feed, const std::string& log);
+
 }  // namespace e2e
 
 #endif  // QVD_TESTS_E2E_TESTUTIL_H_

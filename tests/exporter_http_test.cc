@@ -22,23 +22,6 @@
 namespace e2e {
 namespace {
 
-std::string Bin(const std::string& program) {
-  return std::string(getenv("QVD_BIN_DIR") ? getenv("QVD_BIN_DIR") : ".") + "/" + program;
-}
-
-int Connect(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 // The inode of the socket listening on 127.0.0.1:<port>.
 std::string ListeningInode(int port) {
   std::ifstream in("/proc/net/tcp");
@@ -73,9 +56,9 @@ TEST(ExporterHttp, HostileClientsNeitherCrashItNorDisturbTheCollector) {
   CopyExampleModel(install);
   std::string envFile = install.root() + "/collector.env";
   WriteEnvFile(envFile, install.env());
-  int port = FreePort();
+  int port = freePort();
   ExporterProcess e(install, {"--web.listen-address=127.0.0.1:" + std::to_string(port), "--collector.env-file",
-                              envFile, "--collector.command=" + Bin("qvdclient"), "--collector.max-age=5s"});
+                              envFile, "--collector.command=" + builtProgram("qvdclient"), "--collector.max-age=5s"});
   std::string body;
   ASSERT_TRUE(WaitUntil([&] { return HttpGet(port, "/metrics", &body) == 200 && SampleOf(body, "velora_up") == 1; },
                         30))
@@ -92,7 +75,7 @@ TEST(ExporterHttp, HostileClientsNeitherCrashItNorDisturbTheCollector) {
   EXPECT_EQ(HttpGet(port, "/metrics/../../etc/passwd"), 404);
   std::string code = std::to_string(HttpGet(port, "/metrics", nullptr, 10, "X-Big: " + std::string(200000, 'a') + "\r\n"));
   EXPECT_TRUE(code == "-1" || code[0] == '4') << code;
-  int junk = Connect(port);
+  int junk = ConnectLoopback(port);
   ASSERT_GE(junk, 0);
   std::string garbage = std::string(5000, '\x01') + "\r\n\r\n";
   send(junk, garbage.data(), garbage.size(), MSG_NOSIGNAL);
@@ -102,7 +85,7 @@ TEST(ExporterHttp, HostileClientsNeitherCrashItNorDisturbTheCollector) {
   // server has threads, hold on while the link goes on.
   std::vector<int> slow;
   for (int i = 0; i < 12; ++i) {
-    int fd = Connect(port);
+    int fd = ConnectLoopback(port);
     ASSERT_GE(fd, 0);
     send(fd, "GET /metrics HTTP/1.1\r\nHost: x\r\n", 31, MSG_NOSIGNAL);
     slow.push_back(fd);

@@ -17,10 +17,6 @@
 namespace e2e {
 namespace {
 
-std::string Bin(const std::string& program) {
-  return std::string(getenv("QVD_BIN_DIR") ? getenv("QVD_BIN_DIR") : ".") + "/" + program;
-}
-
 // The value of the first sample of an instant query's result, or -1.
 double First(const nlohmann::json& result) {
   if (!result.is_array() || result.empty()) return -1;
@@ -44,7 +40,7 @@ TEST(ExporterPrometheus, PrometheusScrapesTheCollectorsTablesAndTheDashboardsQue
   Install install;
   CopyExampleModel(install);
   // The add-in's relay, fed one event.
-  ASSERT_EQ(0, symlink(Bin("qvdmvevent").c_str(), (install.binDir() + "/qvdmvevent").c_str()));
+  ASSERT_TRUE(installRelay(install));
   std::ofstream(install.root() + "/feed") << "srv2/acme\t2\tDisk almost full\n";
   std::ofstream(install.root() + "/views.cfg") << "mail/alice.vdb = ($Inbox), ($Drafts)\n";
   std::map<std::string, std::string> env = install.env();
@@ -53,16 +49,13 @@ TEST(ExporterPrometheus, PrometheusScrapesTheCollectorsTablesAndTheDashboardsQue
   env["QVD_CHECK_DB_INTERVAL"] = "3600";
   env["QVD_CHECK_DB_INCLUDE_PATH"] = "names.vdb;mail/alice.vdb";
   env["QVD_CHECK_DB_VIEW_CONFIG_FILE"] = install.root() + "/views.cfg";
-  env["QVD_MVPORT"] = std::to_string(FreePort());
-  env["QVD_MVHOSTNAME"] = "127.0.0.1";
-  env["QVD_MVEVENT_FILE"] = install.root() + "/feed";
-  env["QVD_MVEVENT_LOG"] = install.root() + "/relay.log";
+  setRelaySettings(&env, install.root() + "/feed", install.root() + "/relay.log");
   std::string envFile = install.root() + "/collector.env";
   WriteEnvFile(envFile, env);
 
-  int port = FreePort();
+  int port = freePort();
   ExporterProcess exporter(install, {"--web.listen-address=127.0.0.1:" + std::to_string(port),
-                                     "--collector.env-file", envFile, "--collector.command=" + Bin("qvdclient"),
+                                     "--collector.env-file", envFile, "--collector.command=" + builtProgram("qvdclient"),
                                      "--collector.max-age=1s"});
   PrometheusServer prometheus(install, port);
   ASSERT_TRUE(prometheus.started()) << prometheus.log();

@@ -17,10 +17,6 @@
 namespace e2e {
 namespace {
 
-std::string Bin(const std::string& program) {
-  return std::string(getenv("QVD_BIN_DIR") ? getenv("QVD_BIN_DIR") : ".") + "/" + program;
-}
-
 // An installation with the example model and the collector's settings in
 // an env file.
 struct ExampleSite {
@@ -37,6 +33,14 @@ struct ExampleSite {
     WriteEnvFile(envFile, env);
   }
   void rewriteEnv() const { WriteEnvFile(envFile, env); }
+  // The arguments of an exporter that serves on `port` and starts its
+  // collector with the env file, then `more`.
+  std::vector<std::string> serving(int port, const std::vector<std::string>& more) const {
+    std::vector<std::string> args = {"--web.listen-address=127.0.0.1:" + std::to_string(port), "--collector.env-file",
+                                     envFile};
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  }
   // A script that plays a collector, written into the installation.
   std::string script(const std::string& name, const std::string& body) const {
     std::string path = install.root() + "/" + name;
@@ -45,10 +49,26 @@ struct ExampleSite {
   }
 };
 
+// A scrape while the collector is being started again: not up, started
+// again at least once.
+void ExpectDownAndRestarted(int port) {
+  std::string body;
+  ASSERT_EQ(HttpGet(port, "/metrics", &body), 200);
+  EXPECT_EQ(SampleOf(body, "velora_up"), 0);
+  EXPECT_GE(SampleOf(body, "qvdexporter_collector_restarts_total"), 1);
+}
+
+// An orderly stop of the exporter that leaves none of its collector behind.
+void ExpectStopsWithItsCollector(ExporterProcess& e) {
+  pid_t collector = e.collectorPid();
+  EXPECT_EQ(e.Stop(), 0);
+  EXPECT_TRUE(ProcessGone(collector));
+}
+
 int Once(const ExampleSite& s, std::string* out, std::string* err, const std::vector<std::string>& command = {}) {
-  std::vector<std::string> argv = {Bin("qvdexporter"), "--once", "--collector.env-file", s.envFile};
+  std::vector<std::string> argv = {builtProgram("qvdexporter"), "--once", "--collector.env-file", s.envFile};
   if (command.empty()) {
-    argv.push_back("--collector.command=" + Bin("qvdclient"));
+    argv.push_back("--collector.command=" + builtProgram("qvdclient"));
   } else {
     argv.push_back("--");
     argv.insert(argv.end(), command.begin(), command.end());
@@ -94,9 +114,8 @@ TEST(ExporterE2E, PromtoolAcceptsTheExposition) {
   EXPECT_EQ(RunWithInput({"promtool", "check", "metrics"}, out, &verdict), 0) << verdict;
   EXPECT_EQ(verdict, "");
   // What the HTTP side serves, with the HTTP library's own metrics.
-  int port = FreePort();
-  ExporterProcess e(s.install, {"--web.listen-address=127.0.0.1:" + std::to_string(port), "--collector.env-file",
-                                s.envFile, "--collector.command=" + Bin("qvdclient")});
+  int port = freePort();
+  ExporterProcess e(s.install, s.serving(port, {"--collector.command=" + builtProgram("qvdclient")}));
   std::string body;
   ASSERT_TRUE(WaitUntil([&] { return HttpGet(port, "/metrics", &body) == 200 && SampleOf(body, "velora_up") == 1; },
                         30));
@@ -110,10 +129,9 @@ TEST(ExporterE2E, ACollectorThatExitsAtOnceIsStartedAgainWithAGrowingPause) {
   ExampleSite s;
   s.env.erase("QVD_SERVER");
   s.rewriteEnv();
-  int port = FreePort();
-  ExporterProcess e(s.install, {"--web.listen-address=127.0.0.1:" + std::to_string(port), "--collector.env-file",
-                                s.envFile, "--collector.command=" + Bin("qvdclient"),
-                                "--collector.max-restart-pause=2s"});
+  int port = freePort();
+  ExporterProcess e(s.install,
+                    s.serving(port, {"--collector.command=" + builtProgram("qvdclient"), "--collector.max-restart-pause=2s"}));
   ASSERT_TRUE(WaitUntil([&] { return e.log().find("starting the collector again in 2 s") != std::string::npos; }, 30))
       << e.log();
   std::string log = e.log();
@@ -122,20 +140,14 @@ TEST(ExporterE2E, ACollectorThatExitsAtOnceIsStartedAgainWithAGrowingPause) {
                      "start-up failed; its trace says why)\""),
             std::string::npos)
       << log;
-  std::string body;
-  ASSERT_EQ(HttpGet(port, "/metrics", &body), 200);
-  EXPECT_EQ(SampleOf(body, "velora_up"), 0);
-  EXPECT_GE(SampleOf(body, "qvdexporter_collector_restarts_total"), 1);
-  pid_t last = e.collectorPid();
-  EXPECT_EQ(e.Stop(), 0);
-  EXPECT_TRUE(ProcessGone(last));
+  ExpectDownAndRestarted(port);
+  ExpectStopsWithItsCollector(e);
 }
 
 TEST(ExporterE2E, WhenTheServerEndsItsProgramsTheCollectorIsStartedAgain) {
   ExampleSite s;
-  int port = FreePort();
-  ExporterProcess e(s.install, {"--web.listen-address=127.0.0.1:" + std::to_string(port), "--collector.env-file",
-                                s.envFile, "--collector.command=" + Bin("qvdclient")});
+  int port = freePort();
+  ExporterProcess e(s.install, s.serving(port, {"--collector.command=" + builtProgram("qvdclient")}));
   ASSERT_TRUE(WaitUntil([&] { return e.log().find("collector registered") != std::string::npos; }, 30)) << e.log();
   pid_t first = e.collectorPid();
   s.install.writeModel("terminate", "");  // the server asks its programs to end
@@ -175,9 +187,8 @@ while IFS= read -r -u 3 line; do
 done
 exit 30
 )");
-  int port = FreePort();
-  ExporterProcess e(s.install, {"--web.listen-address=127.0.0.1:" + std::to_string(port), "--collector.env-file",
-                                s.envFile, "--collector.max-age=0s", "--", "/bin/bash", fake});
+  int port = freePort();
+  ExporterProcess e(s.install, s.serving(port, {"--collector.max-age=0s", "--", "/bin/bash", fake}));
   std::string body;
   ASSERT_TRUE(WaitUntil([&] { return HttpGet(port, "/metrics", &body) == 200 &&
                                      SampleOf(body, "qvdexporter_collector_answer_errors_total{table=\"Velora_Tasks\"}") >= 2; },
@@ -190,30 +201,22 @@ exit 30
   std::string log = e.log();
   EXPECT_NE(log.find("the collector answered table Velora_LDAP64 with error -1"), std::string::npos) << log;
   EXPECT_NE(log.find("protocol violation by the collector: malformed line"), std::string::npos) << log;
-  pid_t fakePid = e.collectorPid();
-  EXPECT_EQ(e.Stop(), 0);
-  EXPECT_TRUE(ProcessGone(fakePid));
+  ExpectStopsWithItsCollector(e);
 }
 
 TEST(ExporterE2E, ACollectorThatNeverRegistersIsStoppedAndStartedAgain) {
   ExampleSite s;
   std::string fake = s.script("silent.sh", "exec 3<>/dev/tcp/127.0.0.1/$CP_PORT\n"
                                            "while IFS= read -r -u 3 line; do :; done\n");
-  int port = FreePort();
-  ExporterProcess e(s.install, {"--web.listen-address=127.0.0.1:" + std::to_string(port), "--collector.env-file",
-                                s.envFile, "--collector.start-timeout=1s", "--", "/bin/bash", fake});
+  int port = freePort();
+  ExporterProcess e(s.install, s.serving(port, {"--collector.start-timeout=1s", "--", "/bin/bash", fake}));
   ASSERT_TRUE(WaitUntil([&] { return e.log().find("starting the collector again in 2 s") != std::string::npos; }, 30))
       << e.log();
   EXPECT_NE(e.log().find("the collector connected but sent no registration within 1 s; it exited with status 0"),
             std::string::npos)
       << e.log();
-  std::string body;
-  ASSERT_EQ(HttpGet(port, "/metrics", &body), 200);
-  EXPECT_EQ(SampleOf(body, "velora_up"), 0);
-  EXPECT_GE(SampleOf(body, "qvdexporter_collector_restarts_total"), 1);
-  pid_t fakePid = e.collectorPid();
-  EXPECT_EQ(e.Stop(), 0);
-  EXPECT_TRUE(ProcessGone(fakePid));
+  ExpectDownAndRestarted(port);
+  ExpectStopsWithItsCollector(e);
 }
 
 // The collector never outlives the exporter: an orderly end on SIGTERM, and
@@ -223,9 +226,8 @@ TEST(ExporterE2E, TheCollectorEndsWithTheExporter) {
   prctl(PR_SET_CHILD_SUBREAPER, 1);
   ExampleSite s;
   for (bool orderly : {true, false}) {
-    int port = FreePort();
-    ExporterProcess e(s.install, {"--web.listen-address=127.0.0.1:" + std::to_string(port), "--collector.env-file",
-                                  s.envFile, "--collector.command=" + Bin("qvdclient")});
+    int port = freePort();
+    ExporterProcess e(s.install, s.serving(port, {"--collector.command=" + builtProgram("qvdclient")}));
     ASSERT_TRUE(WaitUntil([&] { return e.log().find("collector registered") != std::string::npos; }, 30)) << e.log();
     pid_t collector = e.collectorPid();
     ASSERT_GT(collector, 0);

@@ -102,23 +102,8 @@ std::string UrlEncode(const std::string& s) {
 
 }  // namespace
 
-int FreePort() {
+int ConnectLoopback(int port) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  close(fd);
-  return ntohs(addr.sin_port);
-}
-
-int HttpGet(int port, const std::string& path, std::string* body, double seconds, const std::string& extraHeaders) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  timeval tv{static_cast<time_t>(seconds), static_cast<suseconds_t>((seconds - static_cast<long>(seconds)) * 1e6)};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -127,6 +112,15 @@ int HttpGet(int port, const std::string& path, std::string* body, double seconds
     close(fd);
     return -1;
   }
+  return fd;
+}
+
+int HttpGet(int port, const std::string& path, std::string* body, double seconds, const std::string& extraHeaders) {
+  int fd = ConnectLoopback(port);
+  if (fd < 0) return -1;
+  timeval tv{static_cast<time_t>(seconds), static_cast<suseconds_t>((seconds - static_cast<long>(seconds)) * 1e6)};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
   std::string request = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n" + extraHeaders + "\r\n";
   send(fd, request.data(), request.size(), MSG_NOSIGNAL);
   std::string response;
@@ -207,7 +201,7 @@ std::vector<std::string> ExporterEnvironment() {
 
 ExporterProcess::ExporterProcess(const Install& install, const std::vector<std::string>& args) {
   logFile_ = install.root() + "/exporter.log";
-  std::vector<std::string> argv = {Env("QVD_BIN_DIR", ".") + "/qvdexporter"};
+  std::vector<std::string> argv = {builtProgram("qvdexporter")};
   argv.insert(argv.end(), args.begin(), args.end());
   pid_ = Spawn(argv, logFile_, ExporterEnvironment());
 }
@@ -251,7 +245,7 @@ PrometheusServer::PrometheusServer(const Install& install, int targetPort) {
                            "      - targets: ['127.0.0.1:"
                         << targetPort << "']\n";
   for (int attempt = 0; attempt < 3 && pid_ <= 0; ++attempt) {
-    port_ = FreePort();
+    port_ = freePort();
     pid_ = Spawn({"prometheus", "--config.file=" + config, "--storage.tsdb.path=" + dir,
                   "--web.listen-address=127.0.0.1:" + std::to_string(port_), "--log.level=warn"},
                  logFile_);

@@ -18,8 +18,8 @@
 
 namespace e2e {
 
-// A loopback port that nothing listens on at the moment.
-int FreePort();
+// A socket connected to 127.0.0.1:<port> (close-on-exec), or -1.
+int ConnectLoopback(int port);
 
 // GET http://127.0.0.1:<port><path>.  Returns the status code (-1 when no
 // answer came within `seconds`) and the body in *body.

@@ -34,11 +34,6 @@ namespace {
 
 constexpr uid_t kNobody = 65534;
 
-std::string binDir() {
-  const char* dir = getenv("QVD_BIN_DIR");
-  return dir != nullptr ? dir : ".";
-}
-
 void writeText(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
@@ -60,52 +55,19 @@ std::vector<std::string> namesIn(const std::string& dir) {
   return out;
 }
 
-struct Result {
-  int status = -1;  // exit status, -1 when it did not exit normally
-  std::string out, err;
-  bool skipped = false;  // the binary could not be run as that user
-};
-
 // Runs the built qvdclient with `args` in exactly the environment `env`,
-// as user nobody when `asNobody`.
-Result runCollector(const Install& install, const std::vector<std::string>& args,
-                 std::map<std::string, std::string> env, bool asNobody) {
-  for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS", "LSAN_OPTIONS"})
-    if (const char* value = getenv(name)) env[name] = value;
-  std::string outFile = install.root() + "/run.out", errFile = install.root() + "/run.err";
-  std::vector<std::string> argStore = {binDir() + "/qvdclient"};
-  argStore.insert(argStore.end(), args.begin(), args.end());
-  std::vector<std::string> envStore;
-  for (const auto& [name, value] : env) envStore.push_back(name + "=" + value);
-  pid_t pid = fork();
-  if (pid == 0) {
-    int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    dup2(out, 1);
-    dup2(err, 2);
-    close(out);
-    close(err);
-    if (asNobody && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0))
-      _exit(125);
-    std::vector<char*> argv, envp;
-    for (std::string& a : argStore) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    for (std::string& e : envStore) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    execve(argv[0], argv.data(), envp.data());
-    dprintf(2, "exec failed: %s\n", strerror(errno));
-    _exit(126);
-  }
-  Result run;
-  int status = 0;
-  if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) run.status = WEXITSTATUS(status);
-  run.out = readFile(outFile);
-  run.err = readFile(errFile);
-  run.skipped = run.status == 125 || run.status == 126;
-  unlink(outFile.c_str());
-  unlink(errFile.c_str());
-  return run;
+// as user nobody; status 125 or 126 when it cannot be run so here.
+Outcome runAsNobody(const Install& install, const std::vector<std::string>& args,
+                    const std::map<std::string, std::string>& env) {
+  std::vector<std::string> argv = {builtProgram("qvdclient")};
+  argv.insert(argv.end(), args.begin(), args.end());
+  RunOptions options;
+  options.user = kNobody;
+  return runProgram(install.root(), argv, env, options);
 }
+
+// True when the collector could not be run as nobody at all.
+bool skipped(const Outcome& run) { return run.status == 125 || run.status == 126; }
 
 // An installation that user nobody may use: every directory open to it, the
 // lock file writable.  The server's vaxel.ini belongs to another user.
@@ -143,8 +105,8 @@ TEST(HostFiles, IniOfAnotherOwnerIsLeftAloneAndStartUpStops) {
   // Group-writable and more: nobody may write the file, but it is not
   // nobody's to take over.
   s.writeIni(text, 0666, SharedInstall::kServerUser, SharedInstall::kServerGroup);
-  Result run = runCollector(s.install, {}, s.env(), true);
-  if (run.skipped) GTEST_SKIP() << "qvdclient cannot be run as nobody here: " << run.err;
+  Outcome run = runAsNobody(s.install, {}, s.env());
+  if (skipped(run)) GTEST_SKIP() << "qvdclient cannot be run as nobody here: " << run.err;
   EXPECT_EQ(0, run.status);
   std::string trace = readFile(s.install.traceFile());
   EXPECT_NE(std::string::npos, trace.find("Error: can not open file " + s.ini + " with write option."))
@@ -164,7 +126,7 @@ TEST(HostFiles, IniOfAnotherOwnerIsLeftAloneAndStartUpStops) {
   EXPECT_EQ(1u, namesIn(s.install.iniDir()).size()) << "no temporary file is left";
 
   // --check says so before a start.
-  Result check = runCollector(s.install, {"--check"}, s.env(), true);
+  Outcome check = runAsNobody(s.install, {"--check"}, s.env());
   EXPECT_EQ(1, check.status) << check.out;
   EXPECT_NE(std::string::npos,
             check.out.find("problem  vaxel.ini: " + s.ini +
@@ -175,7 +137,7 @@ TEST(HostFiles, IniOfAnotherOwnerIsLeftAloneAndStartUpStops) {
   // Not writable by nobody at all, though the directory is: the same.
   s.writeIni(text, 0644, SharedInstall::kServerUser, SharedInstall::kServerGroup);
   unlink(s.install.traceFile().c_str());
-  run = runCollector(s.install, {}, s.env(), true);
+  run = runAsNobody(s.install, {}, s.env());
   EXPECT_EQ(0, run.status);
   trace = readFile(s.install.traceFile());
   EXPECT_NE(std::string::npos,
@@ -184,7 +146,7 @@ TEST(HostFiles, IniOfAnotherOwnerIsLeftAloneAndStartUpStops) {
       << trace;
   EXPECT_EQ(SharedInstall::kServerUser, statOf(s.ini).st_uid);
   EXPECT_EQ(text, readFile(s.ini));
-  check = runCollector(s.install, {"--check"}, s.env(), true);
+  check = runAsNobody(s.install, {"--check"}, s.env());
   EXPECT_EQ(1, check.status);
   EXPECT_NE(std::string::npos,
             check.out.find("problem  vaxel.ini: " + s.ini +
@@ -194,14 +156,14 @@ TEST(HostFiles, IniOfAnotherOwnerIsLeftAloneAndStartUpStops) {
   // With the transaction log off nothing is written, and --check warns only.
   s.writeIni("[Vaxel]\nTRANSLOG_STATUS=0\n", 0644, SharedInstall::kServerUser,
              SharedInstall::kServerGroup);
-  check = runCollector(s.install, {"--check"}, s.env(), true);
+  check = runAsNobody(s.install, {"--check"}, s.env());
   EXPECT_NE(std::string::npos, check.out.find("warning  vaxel.ini: ")) << check.out;
   EXPECT_EQ(std::string::npos, check.out.find("problem  vaxel.ini")) << check.out;
 
   // The collector's own file is switched and restored, and stays its own.
   s.writeIni(text, 0640, kNobody, kNobody);
   unlink(s.install.traceFile().c_str());
-  run = runCollector(s.install, {}, s.env(), true);
+  run = runAsNobody(s.install, {}, s.env());
   trace = readFile(s.install.traceFile());
   EXPECT_NE(std::string::npos, trace.find("Transaction log is restored successfully")) << trace;
   st = statOf(s.ini);
@@ -234,19 +196,6 @@ TEST(HostFiles, StatusFileAndTemplateKeepTheirModesAndFollowNoLink) {
     EXPECT_EQ(std::string::npos, name.find("qvdtmp")) << name;
 }
 
-// A loopback port that was free a moment ago.
-int freePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t n = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-  close(fd);
-  return ntohs(a.sin_port);
-}
-
 // The event thread starts the relay at any moment, also while other
 // threads hold files open: the switch of a large vaxel.ini by the add-in's
 // configuration thread, the database check and the two slow tables' workers,
@@ -257,8 +206,7 @@ TEST(HostFiles, RelayInheritsNoDescriptorOfTheCollector) {
   for (const std::string& fd : namesIn("/proc/self/fd"))
     if (std::stoi(fd) > 2) fcntl(std::stoi(fd), F_SETFD, fcntl(std::stoi(fd), F_GETFD) | FD_CLOEXEC);
   Install install;
-  std::string relay = binDir() + "/qvdmvevent";
-  ASSERT_EQ(0, symlink(relay.c_str(), (install.binDir() + "/qvdmvevent").c_str()));
+  ASSERT_TRUE(installRelay(install));
   install.writeModel("server.json",
                      R"({"databases": {"mirvane/mvparam.vdb": {}, "names.vdb": {}}})");
   // Large enough that every switch keeps the file open for a while.
@@ -271,10 +219,7 @@ TEST(HostFiles, RelayInheritsNoDescriptorOfTheCollector) {
   writeText(feed, "");
   auto env = install.env();
   env["QVD_TRACE"] = "error";
-  env["QVD_MVPORT"] = std::to_string(freePort());
-  env["QVD_MVHOSTNAME"] = "127.0.0.1";
-  env["QVD_MVEVENT_FILE"] = feed;
-  env["QVD_MVEVENT_LOG"] = install.root() + "/relay.log";
+  setRelaySettings(&env, feed, install.root() + "/relay.log");
   env["QVD_MVEVENT_FDS"] = fds;
   env["QVD_CHECK_DB_INTERVAL"] = "3600";
   env["QVD_CHECK_DB_INCLUDE_PATH"] = "names.vdb";

@@ -22,8 +22,6 @@
 namespace e2e {
 namespace {
 
-std::string binDir() { return getenv("QVD_BIN_DIR") ? getenv("QVD_BIN_DIR") : "."; }
-
 // Waits up to `seconds` until `done` holds, checking every 50 ms.
 template <typename Done>
 bool waitFor(int seconds, Done done) {
@@ -62,7 +60,7 @@ int backups(const Install& install) {
 // AddressSanitizer the runtime would refuse a library loaded before it; the
 // sanitizer options reach the collector from this process's environment.
 void preloadShim(std::map<std::string, std::string>* env) {
-  (*env)["LD_PRELOAD"] = binDir() + "/libqvd_test_preload.so";
+  (*env)["LD_PRELOAD"] = builtBinDir() + "/libqvd_test_preload.so";
   std::string asan = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
   if (asan.find("verify_asan_link_order") == std::string::npos)
     setenv("ASAN_OPTIONS", (asan + (asan.empty() ? "" : ":") + "verify_asan_link_order=0").c_str(), 1);
