@@ -56,11 +56,18 @@ std::atomic<SlowTableGiveBack> giveBack{nullptr};
 
 void answer(Worker* w, const Job& job) {
   const char* id = job.request->id;
-  if (job.everyRequest) {
-    job.build(id);
-  } else if (job.snapshot != w->builtFor && job.build(id)) {
-    w->builtFor = job.snapshot;
+  SlowBuild built = SlowBuild::kNoRows;
+  if (job.everyRequest || job.snapshot != w->builtFor) built = job.build(id);
+  if (built == SlowBuild::kAbandoned) {
+    // Neither rows nor an answer without rows: the agent would read that
+    // nothing happened.  The id is released, as for the requests queued.
+    QVD_ALWAYS("The collector is ending: the answer to request id=%s for %s is abandoned", id,
+               w->group);
+    cp_DropRequest(id);
+    cp_FreeRequest(job.request);
+    return;
   }
+  if (!job.everyRequest && built == SlowBuild::kRows) w->builtFor = job.snapshot;
   int rc = cp_SendData(id);
   if (rc != 0) {
     QVD_ERROR("cp_SendData(%s) for %s failed: %d", id, w->group, rc);
