@@ -397,8 +397,8 @@ void giveBackToDispatch(CpRequest* request) {
   if (stored) signalDispatch();
 }
 
-// Hands the requests taken in this pass to their workers.  REQUIRES:
-// outstandingReqHashLock held.
+// Hands the requests taken in this pass to their workers.  Takes
+// outstandingReqHashLock to file one again; REQUIRES: not held.
 void handOverTaken() {
   bool refiled = false;
   for (const HandOver& h : handOvers) {
@@ -409,8 +409,11 @@ void handOverTaken() {
       cp_FreeRequest(h.request);
     } else {
       // The worker failed to start since the request was taken: the next
-      // pass answers it here.
+      // pass answers it here.  The intake thread, and the worker giving
+      // back what it had taken, file requests meanwhile.
+      LockGet(&outstandingReqHashLock);
       refiled = refileLocked(h.request) || refiled;
+      LockRelease(&outstandingReqHashLock);
     }
   }
   handOvers.clear();
