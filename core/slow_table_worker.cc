@@ -49,7 +49,10 @@ struct Worker {
 // The slow tables are few (replication, group updates); a table beyond
 // this many is answered by the dispatch loop.
 constexpr int kMaxWorkers = 4;
-Worker workers[kMaxWorkers];
+// Never destroyed: a worker left running at the exit (inside a server call
+// that does not return, or waiting for the lock file) must not meet its
+// queue torn down by the exit's destructors.
+Worker* const workers = new Worker[kMaxWorkers];
 int workerCount = 0;             // dispatch thread only
 std::atomic<bool> stopping{false};
 std::atomic<SlowTableGiveBack> giveBack{nullptr};

@@ -1,6 +1,9 @@
 // A collector asked to end while its worker runs a long replication
 // analysis (a large event log on a slow server): the analysis ends early,
 // its answer is not sent, and the server runtime ends before the exit.
+// A worker held inside one server call that does not return in time
+// instead leaves the runtime to end with the process, and the exit still
+// comes after the time the end waits.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -58,6 +61,31 @@ TEST(ReplicationStop, AnEndDuringALongAnalysisEndsItAndTheServerRuntime) {
   EXPECT_FALSE(s.traced("still inside the server")) << s.trace;
   EXPECT_EQ(1u, linesStartingWith(log, "VxTermRuntime")) << s.trace;
   EXPECT_EQ(1u, linesStartingWith(log, "exit handles_held=0 ")) << log.substr(log.rfind("exit"));
+}
+
+TEST(ReplicationStop, AServerCallThatDoesNotReturnInTimeLeavesTheRuntimeToTheExit) {
+  Install install;
+  Json model = Json::object();
+  agentsim::AddReplicationLog(&model, 100);
+  // The worker's look for the connections' view takes 40 seconds.
+  model["delays"] = {{"VxFindDesignNote", 40000}};
+  install.writeModel("server.json", model.dump());
+  auto env = install.env();
+  env["QVD_LOG_VDB_MONITOR"] = "ON";
+  std::string calls = install.root() + "/calls.log";
+  env["VAXEL_SIM_LOG"] = calls;
+
+  Session s = runSession(install, env,
+                         {"registration", "request Velora_Replication id=r1", "sleep 2"}, "shutdown",
+                         {"--wait-exit", "35"});
+  ASSERT_EQ(30, s.collectorStatus()) << s.problems() << s.trace;
+  EXPECT_TRUE(s.traced("1 collector thread(s) still inside the server after 15 seconds; the server "
+                       "runtime is left to end with the process"))
+      << s.trace;
+  EXPECT_TRUE(s.answer("r1").is_null()) << s.problems();
+  std::string log = readFile(calls);
+  EXPECT_EQ(0u, linesStartingWith(log, "VxFindDesignNote ")) << "the call returned";
+  EXPECT_EQ(0u, linesStartingWith(log, "VxTermRuntime")) << s.trace;
 }
 
 }  // namespace
