@@ -25,6 +25,7 @@
 #include "agentlink/client_request_handler.h"
 #include "agentlink/client_socket.h"
 #include "agentlink/hash_map.h"
+#include "agentlink/link_settings.h"
 #include "agentlink/messages.h"
 #include "agentlink/parser.h"
 #include "agentlink/pwx_string.h"
@@ -329,14 +330,12 @@ bool TakeRequest(const ClientRequestXMLHandler& h, CpRequest* req) {
 }
 
 // How long a send may wait while the agent takes nothing:
-// CDP_CPCI_SEND_TIMEOUT seconds (1 to 86400), else 30.
+// CDP_CPCI_SEND_TIMEOUT seconds (1 to 86400), else 30 (agentlink/link_settings.h).
 std::chrono::milliseconds SendTimeout() {
   const char* text = EnvGet("CDP_CPCI_SEND_TIMEOUT", 0);
-  long seconds = text != nullptr ? std::strtol(text, nullptr, 10) : 0;
-  if (seconds < 1 || seconds > 86400) {
-    if (text != nullptr) QVD_ERROR("CDP_CPCI_SEND_TIMEOUT=%s is not 1 to 86400 seconds; 30 is used", text);
-    return PWX::ClientSocket::kDefaultStallLimit;
-  }
+  bool refused = false;
+  long seconds = linkSendTimeout(text, &refused);
+  if (refused) QVD_ERROR("CDP_CPCI_SEND_TIMEOUT=%s is not 1 to 86400 seconds; 30 is used", text);
   return std::chrono::seconds(seconds);
 }
 
@@ -369,9 +368,7 @@ int cp_OpenConnection() {
   g_socket = new (std::nothrow) PWX::ClientSocket(g_port.load(), "127.0.0.1");
   bool connected = agHash != nullptr && outstandingRequests != nullptr && g_socket != nullptr && g_socket->open();
 
-  const char* size = EnvGet("CDP_CPCI_INITIAL_SIZE", 0);
-  if (size != nullptr) initial_string_size = std::atoi(size);
-  if (initial_string_size < 256) initial_string_size = 256;
+  initial_string_size = linkInitialSize(EnvGet("CDP_CPCI_INITIAL_SIZE", 0));
   if (connected) g_socket->setStallLimit(SendTimeout());
 
   if (!connected) {

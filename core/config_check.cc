@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "agentlink/link_settings.h"
 #include "core/hooks.h"
 #include "core/startup.h"
 #include "dbhealth/vaxel_ini_editor.h"
@@ -572,6 +573,66 @@ void checkAgentPort(const Settings& env, Report& r) {
   }
 }
 
+// The agent link's own variables, judged by the link's own readers.
+void checkAgentLink(const Settings& env, Report& r) {
+  std::string size = text(env, "CDP_CPCI_INITIAL_SIZE");
+  if (!size.empty()) {
+    const char* name = "CDP_CPCI_INITIAL_SIZE";
+    long number = linkNumber(size.c_str());
+    long taken = linkInitialSize(size.c_str());
+    // Larger than any line an agent accepts: no answer ever needs it.
+    constexpr long kLargestUseful = 64L << 20;
+    if (!hasLeadingDigits(size)) {
+      r.warning(name, "\"" + size + "\" is not a number: the agent link reads it as 0 and starts "
+                      "each table's answer buffer at 256 bytes. Remedy: a number of bytes, or unset "
+                      "it (4096).");
+    } else if (taken > kLinkMaxBufferSize) {
+      r.problem(name, "\"" + size + "\" reads as " + std::to_string(number) +
+                          " bytes, more than an answer buffer can hold (" +
+                          std::to_string(kLinkMaxBufferSize) +
+                          "): no table gets one, and every answer fails for lack of memory "
+                          "(\"cp_SendData(<id>) for <table> failed: -10\"). Remedy: unset it "
+                          "(4096), or a few kilobytes.");
+    } else if (number < kLinkMinInitialSize) {
+      r.warning(name, "\"" + size + "\" reads as " + std::to_string(number) +
+                          ", below 256; the agent link uses 256. Remedy: 256 or more, or unset it "
+                          "(4096).");
+    } else if (taken > kLargestUseful) {
+      r.warning(name, "\"" + size + "\" bytes for each table's answer buffer, larger than any "
+                      "answer an agent accepts (64 MiB): the registration takes up to " +
+                          std::to_string(taken / (1L << 20) * 41) +
+                          " MiB for the 41 tables, and where memory is short their answers fail "
+                          "for lack of memory. Remedy: unset it (4096); buffers grow as answers "
+                          "need.");
+    } else if (!isPlainNumber(size)) {
+      r.warning(name, "\"" + size + "\" reads as " + std::to_string(taken) +
+                          " (only the leading digits count). Remedy: digits only.");
+    } else {
+      r.ok(name, size + " bytes");
+    }
+  }
+  std::string timeout = text(env, "CDP_CPCI_SEND_TIMEOUT");
+  if (!timeout.empty()) {
+    const char* name = "CDP_CPCI_SEND_TIMEOUT";
+    bool refused = false;
+    long seconds = linkSendTimeout(timeout.c_str(), &refused);
+    if (refused) {
+      std::string read = hasLeadingDigits(timeout)
+                             ? "reads as " + std::to_string(linkNumber(timeout.c_str())) + ", not"
+                             : "is not a number, not";
+      r.warning(name, "\"" + timeout + "\" " + read +
+                          " 1 to 86400 seconds: the agent link says so in its trace and gives an "
+                          "agent that takes nothing 30 seconds. Remedy: seconds from 1 to 86400, "
+                          "or unset it (30).");
+    } else if (!isPlainNumber(timeout)) {
+      r.warning(name, "\"" + timeout + "\" reads as " + std::to_string(seconds) +
+                          " seconds (only the leading digits count). Remedy: digits only.");
+    } else {
+      r.ok(name, timeout + " seconds");
+    }
+  }
+}
+
 void checkSwitches(const Settings& env, Report& r) {
   struct Switch {
     const char* name;
@@ -718,6 +779,7 @@ std::vector<Finding> checkConfiguration(const Settings& env) {
   if (complete) checkInstallFiles(env, r);
   checkAddIn(env, r);
   checkAgentPort(env, r);
+  checkAgentLink(env, r);
   checkSwitches(env, r);
   checkTrace(env, r);
   for (const std::string& w : unknownSettingWarnings(env)) {

@@ -247,11 +247,23 @@ bool rowsDue(const QvdTableDescriptor* table, const Route& route) {
 // server's logs or directory); such tables are answered by a worker of
 // their own (core/slow_table_worker.h).
 // The result says whether rows were added (it decides the replication
-// table's freshness; the group updates are built for every request).
-bool replicationRows(const char* id) { return hookAnswerReplication(id); }
-bool groupUpdateRows(const char* id) {
+// table's freshness; the group updates are built for every request).  The
+// replication analysis, which can run long, ends early once the workers
+// are stopping; the group updates take one directory lookup and are not
+// cut short.
+SlowBuild replicationRows(const char* id) {
+  ReplStop stop;
+  stop.requested = [](void*) { return slowTableWorkersStopping(); };
+  switch (hookAnswerReplication(id, &stop)) {
+    case ReplAnswer::kRows: return SlowBuild::kRows;
+    case ReplAnswer::kStopped: return SlowBuild::kAbandoned;
+    case ReplAnswer::kNoRows: break;
+  }
+  return SlowBuild::kNoRows;
+}
+SlowBuild groupUpdateRows(const char* id) {
   hookAnswerGroupUpdates(id);
-  return true;
+  return SlowBuild::kRows;
 }
 SlowTableBuilder slowBuilder(Builder builder) {
   switch (builder) {
@@ -276,7 +288,7 @@ void buildRows(const QvdTableDescriptor* table, const Route& route, char* id) {
     case Builder::kReplication:
       // The replication rows live in buffers of the answer's own; the slot
       // only marks the table as answered for this snapshot.
-      if (hookAnswerReplication(id)) table->values[0] = server_name;
+      if (hookAnswerReplication(id) == ReplAnswer::kRows) table->values[0] = server_name;
       break;
     case Builder::kCorruptFailover: hookAnswerCorruptFailover(id); break;
     case Builder::kDbWhitespace: hookAnswerDbWhitespace(id); break;
@@ -385,8 +397,8 @@ void giveBackToDispatch(CpRequest* request) {
   if (stored) signalDispatch();
 }
 
-// Hands the requests taken in this pass to their workers.  REQUIRES:
-// outstandingReqHashLock held.
+// Hands the requests taken in this pass to their workers.  Takes
+// outstandingReqHashLock to file one again; REQUIRES: not held.
 void handOverTaken() {
   bool refiled = false;
   for (const HandOver& h : handOvers) {
@@ -397,8 +409,11 @@ void handOverTaken() {
       cp_FreeRequest(h.request);
     } else {
       // The worker failed to start since the request was taken: the next
-      // pass answers it here.
+      // pass answers it here.  The intake thread, and the worker giving
+      // back what it had taken, file requests meanwhile.
+      LockGet(&outstandingReqHashLock);
       refiled = refileLocked(h.request) || refiled;
+      LockRelease(&outstandingReqHashLock);
     }
   }
   handOvers.clear();

@@ -51,7 +51,7 @@ bool hookStopAddInThreads(const struct timespec& deadline) { return stopAddInThr
 void hookGroupAnalyzerInit(const char* server) { GroupAnalyzer::init(server); }
 void hookGroupAnalyzerClose() { GroupAnalyzer::close(); }
 
-bool hookAnswerReplication(const char* id) { return answerReplication(id); }
+ReplAnswer hookAnswerReplication(const char* id, ReplStop* stop) { return answerReplication(id, stop); }
 void hookAnswerCorruptFailover(const char* id) { answerCorruptFailover(id); }
 void hookAnswerDbWhitespace(const char* id) { Parse_Velora_DB_Whitespace(id); }
 void hookAnswerGroupUpdates(const char* id) { Parse_Velora_Group_Updates(id); }

@@ -12,6 +12,8 @@
 
 #include <ctime>
 
+#include "core/replication_answer.h"
+
 // --- start-up --------------------------------------------------------------
 
 // Checks the database include and exclude path lists and reports every
@@ -58,9 +60,9 @@ void hookGroupAnalyzerClose();
 // Each answer adds its rows (none so far) to data request `id`; the
 // dispatch loop sends the answer afterwards with cp_SendData.
 
-// Velora_Replication rows: answerReplication (core/replication_answer).
-// Returns true when it added at least one row.
-bool hookAnswerReplication(const char* id);
+// Velora_Replication rows: answerReplication (core/replication_answer),
+// ended early when `stop` asks.
+ReplAnswer hookAnswerReplication(const char* id, ReplStop* stop = nullptr);
 // Velora_Corrupt_Failover_DB rows.
 void hookAnswerCorruptFailover(const char* id);
 // Velora_DB_Whitespace rows (Parse_Velora_DB_Whitespace).

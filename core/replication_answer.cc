@@ -163,7 +163,7 @@ int copyReplOption(char* field, size_t size, const char* value, const char* name
   return left;
 }
 
-bool answerReplication(const char* id) {
+ReplAnswer answerReplication(const char* id, ReplStop* stop) {
   if (initreplreq == 0) {
     QVD_DETAIL("calling VxCurrentTime");
     QVD_VxCurrentTime(&td);
@@ -184,7 +184,12 @@ bool answerReplication(const char* id) {
   ReplRowLimit limit;
   limit.maxRows = kReplAnswerRows + reportedCount();
   replResult* list = nullptr;
-  get_replication_request(&list, repl_req, GLOBAL_ServerInfoBlock, &limit);
+  get_replication_request(&list, repl_req, GLOBAL_ServerInfoBlock, &limit, stop);
+  if (stop != nullptr && stop->stopped) {
+    // Nothing of it is kept: the next analysis starts where this one did.
+    free_replResult(list);
+    return ReplAnswer::kStopped;
+  }
 
   std::map<RowIdentity, size_t> unused;
   for (const auto& entry : reportedFromStart) unused[entry.first] = entry.second.count;
@@ -227,5 +232,5 @@ bool answerReplication(const char* id) {
                reported.size(), GetStringFromTimeDate(&td, text, GLOBAL_ServerInfoBlock));
   }
   free_replResult(list);
-  return !reported.empty();
+  return reported.empty() ? ReplAnswer::kNoRows : ReplAnswer::kRows;
 }

@@ -28,6 +28,8 @@
 
 #include <cstddef>
 
+#include "replication/repl_stop.h"
+
 // Rows of one answer: more than a day of 13 connections replicating every
 // minute; an ordinary day of an ordinary server has far fewer.
 constexpr size_t kReplAnswerRows = 20000;
@@ -35,11 +37,21 @@ constexpr size_t kReplAnswerRows = 20000;
 // the 64 MiB line an agent refuses.
 constexpr size_t kReplAnswerBytes = 16u << 20;
 
+// What answerReplication did for a request.
+enum class ReplAnswer {
+  kNoRows,   // no row added; the caller sends the answer without rows
+  kRows,     // at least one row added; the caller sends the answer
+  kStopped,  // the analysis was asked to stop before its end: no row added,
+             // the start of the next analysis left where it was; the
+             // caller sends nothing (an answer without rows would say that
+             // no replication took place)
+};
+
 // Adds the rows for data request `id`; the caller sends the answer.  The
 // first request of the process analyses from one day before now; each
-// later one from where the previous answer with rows ended (above).
-// Returns true when at least one row was added.
-bool answerReplication(const char* id);
+// later one from where the previous answer with rows ended (above).  With
+// `stop` the analysis ends early when it asks to (replication/repl_stop.h).
+ReplAnswer answerReplication(const char* id, ReplStop* stop = nullptr);
 
 // Formats a duration in seconds rounded half away from zero.
 // REQUIRES: out holds 32 bytes.  Returns out.

@@ -49,18 +49,28 @@ struct Worker {
 // The slow tables are few (replication, group updates); a table beyond
 // this many is answered by the dispatch loop.
 constexpr int kMaxWorkers = 4;
-Worker workers[kMaxWorkers];
+// Never destroyed: a worker left running at the exit (inside a server call
+// that does not return, or waiting for the lock file) must not meet its
+// queue torn down by the exit's destructors.
+Worker* const workers = new Worker[kMaxWorkers];
 int workerCount = 0;             // dispatch thread only
 std::atomic<bool> stopping{false};
 std::atomic<SlowTableGiveBack> giveBack{nullptr};
 
 void answer(Worker* w, const Job& job) {
   const char* id = job.request->id;
-  if (job.everyRequest) {
-    job.build(id);
-  } else if (job.snapshot != w->builtFor && job.build(id)) {
-    w->builtFor = job.snapshot;
+  SlowBuild built = SlowBuild::kNoRows;
+  if (job.everyRequest || job.snapshot != w->builtFor) built = job.build(id);
+  if (built == SlowBuild::kAbandoned) {
+    // Neither rows nor an answer without rows: the agent would read that
+    // nothing happened.  The id is released, as for the requests queued.
+    QVD_ALWAYS("The collector is ending: the answer to request id=%s for %s is abandoned", id,
+               w->group);
+    cp_DropRequest(id);
+    cp_FreeRequest(job.request);
+    return;
   }
+  if (!job.everyRequest && built == SlowBuild::kRows) w->builtFor = job.snapshot;
   int rc = cp_SendData(id);
   if (rc != 0) {
     QVD_ERROR("cp_SendData(%s) for %s failed: %d", id, w->group, rc);

@@ -38,13 +38,16 @@
 // released in the agent link (cp_DropRequest), as on the dispatch thread, so
 // that a later request with the same id is taken.
 //
-// Shutdown: stopSlowTableWorkers() lets the answer at hand finish (a long
-// builder may ask slowTableWorkersStopping() and end early), releases the
-// requests still queued without answering them (as the request table's are
-// at shutdown), ends each worker's runtime and joins its thread, waiting at
-// most until a deadline: a worker still waiting for the lock file ends by
-// itself once it gets it, without starting its runtime (the server gate is
-// closed by then).
+// Shutdown: stopSlowTableWorkers() lets the answer at hand finish, or end
+// early: a builder that can run long (the replication analysis) asks
+// slowTableWorkersStopping() between its steps and abandons the answer, so
+// that the worker leaves the server well within the shutdown's wait and the
+// server runtime can end.  An abandoned answer is not sent; its request is
+// released unanswered, like the requests still queued (and those left in
+// the request table at shutdown).  Then each worker's runtime ends and its
+// thread is joined, waiting at most until a deadline: a worker still
+// waiting for the lock file ends by itself once it gets it, without
+// starting its runtime (the server gate is closed by then).
 //
 // Thread-safety: slowTableWorkerReady, handToSlowTableWorker,
 // requestSlowTableWorkersStop and stopSlowTableWorkers are called from the
@@ -58,9 +61,17 @@
 
 #include "agentlink/cp_client.h"
 
+// What a builder did for one request.
+enum class SlowBuild {
+  kNoRows,     // the answer has no rows; the worker sends it
+  kRows,       // at least one row added; the worker sends the answer
+  kAbandoned,  // ended early because the workers are stopping: the worker
+               // sends nothing and releases the request
+};
+
 // Adds the rows of data request `id` with cp_SetAttributeValues; the worker
-// sends the answer afterwards.  Returns true when it added at least one row.
-using SlowTableBuilder = bool (*)(const char* id);
+// sends the answer afterwards (unless the build was abandoned).
+using SlowTableBuilder = SlowBuild (*)(const char* id);
 
 // Files a request given back by a worker again for the dispatch loop (or
 // releases it when it cannot); called on the worker's thread.

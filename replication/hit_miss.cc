@@ -460,7 +460,7 @@ bool adjustStartEndTDToSchedule(VxTimeDate* start, VxTimeDate* end, const VxTime
 
 int ConstructReplResult(replResult** result, const replRequest* request, replResult** rawList,
                         const replschedule* schedules, const _ServerInfoBlock* serverInfo,
-                        ReplRowLimit* limit) {
+                        ReplRowLimit* limit, ReplStop* stop) {
   Analysis a;
   a.raw = RewindReplResult(*rawList);
   a.result = *result;
@@ -483,6 +483,13 @@ int ConstructReplResult(replResult** result, const replRequest* request, replRes
       VxTimeDate start = request->startDate, end = request->startDate;
       if (!adjustStartEndTDToSchedule(&start, &end, a.periodEnd, s, 1, serverInfo)) continue;
       for (int n = 0; n < kMaxWindows && compare(start, a.periodEnd) == -1; ++n) {
+        if (replStopRequested(stop)) {
+          free_replResult(RewindReplResult(a.raw));
+          free_replResult(RewindReplResult(a.result));
+          *rawList = nullptr;
+          *result = nullptr;
+          return 1;
+        }
         // A window judges only slots and replications from its start on:
         // once the rows kept all come before it and no replication with
         // the partner is left from there, this window and every later one

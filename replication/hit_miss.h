@@ -12,6 +12,7 @@
 #include <cstddef>
 
 #include "replication/repl_records.h"
+#include "replication/repl_stop.h"
 #include "state/globals.h"
 
 // A bound on the rows of one analysis.  With maxRows not 0 only the
@@ -31,10 +32,12 @@ struct ReplRowLimit {
 // freed here) against `schedules` for the period from request->startDate
 // to 7 days later or now, whichever is earlier.  Hits, misses and manual
 // runs are added to *result in start order, within *limit when given.
-// Returns 0.
+// Returns 0; 1 when `stop`, asked before each day window of a connection,
+// ended the analysis: *result is then null (the rows judged so far are
+// freed, with what *result held before).
 int ConstructReplResult(replResult** result, const replRequest* request, replResult** rawList,
                         const replschedule* schedules, const _ServerInfoBlock* serverInfo,
-                        ReplRowLimit* limit = nullptr);
+                        ReplRowLimit* limit = nullptr, ReplStop* stop = nullptr);
 
 // Sets the window of one day of `schedule`: the first (first = 1) from
 // *start, later ones (first = 0) from the previous window; both clipped to

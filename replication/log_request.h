@@ -49,6 +49,10 @@ struct logrequest {
   // result list, so that a long log is never held whole.
   LogHitSink hitSink;
   void* hitSinkContext;
+  // When set, asked before each document is read: true ends the search
+  // with status 1, as the server's request to end does.
+  bool (*stopRequested)(void* context);
+  void* stopContext;
 };
 
 // Adds a hit (texts cut to fit their fields): mode 0 at the end, mode 1 in

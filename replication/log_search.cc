@@ -192,6 +192,10 @@ VxStatus DumpOneItem(uint16_t, uint16_t, const char* name, uint16_t nameLength, 
 
 VxStatus ReadNote(void* context, const VxSearchMatch* match, const void*) {
   SearchContext* ctx = static_cast<SearchContext*>(context);
+  if (ctx->request.stopRequested != nullptr && ctx->request.stopRequested(ctx->request.stopContext)) {
+    QVD_DETAIL("ReadNote: the search is asked to stop");
+    return 1;
+  }
   if (QVD_VxShouldTerminate() != 0) {
     QVD_DETAIL("ReadNote: VxShouldTerminate = TRUE\n");
     return 1;

@@ -190,7 +190,12 @@ int CompileRawLogResult(const logresult* logResults, replResult** rawList,
 }
 
 int CompileRawEventResult(const logresult* logResults, replResult** rawList,
-                          const VxTimeDate* startDate, const _ServerInfoBlock* serverInfo) {
+                          const VxTimeDate* startDate, const _ServerInfoBlock* serverInfo,
+                          ReplStop* stop) {
+  // Each event costs a server call or two (its time): the stop is asked
+  // this often.
+  constexpr unsigned kStopGrain = 256;
+  unsigned sinceAsked = 0;
   static const char kStart[] = "Starting replication";
   static const char kWithServer[] = "Starting replication with server ";
   // Start keys of the records already in the list, by partner in lower case.
@@ -202,6 +207,10 @@ int CompileRawEventResult(const logresult* logResults, replResult** rawList,
     known[lowered(r->repl_svrName)].emplace(r->startKey, r->startTD);
 
   for (const logresult* hit = logResults; hit != nullptr; hit = hit->next) {
+    if (++sinceAsked == kStopGrain) {
+      sinceAsked = 0;
+      if (replStopRequested(stop)) return 1;
+    }
     const char* text = hit->foundStr;
     const char* phrase = lowstrstr(text, kStart);
     if (phrase == nullptr) {

@@ -13,6 +13,7 @@
 
 #include "replication/log_request.h"
 #include "replication/repl_records.h"
+#include "replication/repl_stop.h"
 #include "state/globals.h"
 
 // Slots of the working record for "EventList" and "Body" lines of one
@@ -76,8 +77,11 @@ int CompileRawLogResult(const logresult* logResults, replResult** rawList,
 // not within 5 seconds of a record for the same partner (any case) already
 // in *rawList or of an earlier start event of the same search (so that a
 // replication started before *startDate is not counted again).  Lines without such a time or partner are skipped with a
-// trace line.  Returns 0, or 1 when memory runs out.
+// trace line.  Returns 0, or 1 when memory runs out or `stop` (asked every
+// few hundred events) ends the analysis; the records added so far stay in
+// *rawList for its owner to free.
 int CompileRawEventResult(const logresult* logResults, replResult** rawList,
-                          const VxTimeDate* startDate, const _ServerInfoBlock* serverInfo);
+                          const VxTimeDate* startDate, const _ServerInfoBlock* serverInfo,
+                          ReplStop* stop = nullptr);
 
 #endif  // QVD_REPLICATION_RAW_COMPILE_H_

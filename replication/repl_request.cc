@@ -40,15 +40,27 @@ int gatherEventHits(void* context, logresult** taken) {
   return 0;
 }
 
-// A search of the log from one day before the period's start.
-logrequest searchFrom(const replRequest& request, const char* nicknames) {
+// A search of the log from one day before the period's start, which asks
+// `stop` before each document.
+logrequest searchFrom(const replRequest& request, const char* nicknames, ReplStop* stop) {
   logrequest search;
   memset(&search, 0, sizeof search);
   copyField(search.form_nicknames, sizeof search.form_nicknames, nicknames);
   search.useStartDate = 1;
   search.startDate = request.startDate;
   QVD_VxTimeAdjust(&search.startDate, 0, 0, 0, -1, 0, 0);
+  if (stop != nullptr) {
+    search.stopRequested = replStopRequestedBy;
+    search.stopContext = stop;
+  }
   return search;
+}
+
+// True when `stop` ended the analysis; traced once, where it is noticed.
+bool endedByStop(const ReplStop* stop, const char* step) {
+  if (stop == nullptr || !stop->stopped) return false;
+  QVD_DETAIL("replication analysis stopped during %s: no result", step);
+  return true;
 }
 
 }  // namespace
@@ -61,7 +73,8 @@ int AddReplIncExcToStack(const replRequest* request, Stack* stack) {
 }
 
 int get_replication_request(replResult** result, replRequest request,
-                            const _ServerInfoBlock* serverInfo, ReplRowLimit* limit) {
+                            const _ServerInfoBlock* serverInfo, ReplRowLimit* limit,
+                            ReplStop* stop) {
   *result = nullptr;
   QVD_VxPathNetConstruct(nullptr, serverInfo->serverNameCanonical, "names.vdb",
                          request.DatabasePath);
@@ -86,8 +99,9 @@ int get_replication_request(replResult** result, replRequest request,
 
   replschedule* schedules = nullptr;
   std::unique_ptr<replschedule, void (*)(replschedule*)> holdSchedules(nullptr, free_replSched);
-  rc = get_replication_schedule(&schedules, request.DatabasePath, serverInfo);
+  rc = get_replication_schedule(&schedules, request.DatabasePath, serverInfo, stop);
   holdSchedules.reset(schedules);
+  if (endedByStop(stop, "the reading of the connections")) return 1;
   if (rc != 0) {
     QVD_ERROR("could not get replication schedule");
     return rc;
@@ -108,7 +122,7 @@ int get_replication_request(replResult** result, replRequest request,
       QVD_ERROR("CompileRawLogResult() failed error =%ld", 1L);
       return 1;
     }
-    logrequest search = searchFrom(request, "replication");
+    logrequest search = searchFrom(request, "replication", stop);
     copyField(search.excludeFields, sizeof search.excludeFields,
               "Form Pathname BytesIn BytesOut $UpdatedBy");
     search.hitSink = compileLogHits;
@@ -116,6 +130,7 @@ int get_replication_request(replResult** result, replRequest request,
     logresult* none = nullptr;
     rc = get_log_request(&none, search, const_cast<_ServerInfoBlock*>(serverInfo));
     free_logResult(none);
+    if (endedByStop(stop, "the search of the replication log documents")) return 1;
     compiler.finish();
     QVD_DETAIL("CompileRawLogResult() returned error=%ld", 0L);
     // A log not written since the period began (572) fails the request
@@ -128,7 +143,7 @@ int get_replication_request(replResult** result, replRequest request,
   }
 
   EventHits events;
-  logrequest search = searchFrom(request, "Events");
+  logrequest search = searchFrom(request, "Events", stop);
   copyField(search.includeString, sizeof search.includeString, "Starting replication with server");
   copyField(search.includeFields, sizeof search.includeFields, "EventList");
   search.hitSink = gatherEventHits;
@@ -136,18 +151,21 @@ int get_replication_request(replResult** result, replRequest request,
   logresult* none = nullptr;
   rc = get_log_request(&none, search, const_cast<_ServerInfoBlock*>(serverInfo));
   free_logResult(none);
+  if (endedByStop(stop, "the search of the start events")) return 1;
   if (rc != 0) {
     QVD_ERROR("get_log_request() failed error=%ld", (long)rc);
     return rc;
   }
-  rc = CompileRawEventResult(events.head, &raw, &request.startDate, serverInfo);
+  rc = CompileRawEventResult(events.head, &raw, &request.startDate, serverInfo, stop);
+  if (endedByStop(stop, "the reading of the start events")) return 1;
   if (rc != 0) {
     QVD_ERROR("CompileRawEventResult() failed error =%ld", (long)rc);
     return rc;
   }
   QVD_DETAIL("freeing logResult");
 
-  rc = ConstructReplResult(result, &request, &raw, schedules, serverInfo, limit);
+  rc = ConstructReplResult(result, &request, &raw, schedules, serverInfo, limit, stop);
+  if (endedByStop(stop, "the judging of the slots")) return 1;
   if (rc != 0) {
     QVD_ERROR("ConstructReplResult() failed error=%ld", (long)rc);
     free_replResult(*result);

@@ -168,7 +168,7 @@ int readConnection(VxDocHandle doc, uint32_t noteId, const _ServerInfoBlock* ser
 }  // namespace
 
 int get_replication_schedule(replschedule** schedules, const char* databasePath,
-                             const _ServerInfoBlock* serverInfo) {
+                             const _ServerInfoBlock* serverInfo, ReplStop* stop) {
   Opened opened;
   VxStatus rc = QVD_VxDbOpenExtended(databasePath, VX_DBOPEN_MODIFIED_SINCE, 0, nullptr,
                                      &opened.db, nullptr, nullptr);
@@ -218,7 +218,7 @@ int get_replication_schedule(replschedule** schedules, const char* databasePath,
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t noteId;
     memcpy(&noteId, ids + 4 * static_cast<size_t>(i), 4);
-    if (QVD_VxShouldTerminate() != 0) {
+    if (replStopRequested(stop) || QVD_VxShouldTerminate() != 0) {
       result = 1;
       break;
     }

@@ -6,6 +6,7 @@
 #define QVD_REPLICATION_SCHEDULE_READER_H_
 
 #include "replication/repl_records.h"
+#include "replication/repl_stop.h"
 #include "serverapi/vaxel.h"
 #include "state/globals.h"
 
@@ -13,10 +14,11 @@
 // server, in view order.  A connection document that is not there (551) or
 // lacks one of Source, Destination, Enabled or RepTask is skipped with a
 // trace line.  Returns 0; 1028 when the view has no entries; 1 when the
-// server asks the program to end; a server status when the database, view
+// server asks the program to end, or `stop` (asked before each connection
+// document) asks the analysis to; a server status when the database, view
 // or a document cannot be read.
 int get_replication_schedule(replschedule** schedules, const char* databasePath,
-                             const _ServerInfoBlock* serverInfo);
+                             const _ServerInfoBlock* serverInfo, ReplStop* stop = nullptr);
 
 // The value of item `itemName` as newly allocated host text in *text
 // (free it with free): text items as they are, other types rendered by the

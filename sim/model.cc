@@ -233,6 +233,21 @@ void ParseFaults(const json& faults, ModelData* m, std::vector<std::string>* pro
   }
 }
 
+void ParseDelays(const json& delays, ModelData* m, std::vector<std::string>* problems) {
+  if (!delays.is_object()) {
+    problems->push_back("\"delays\" is not an object");
+    return;
+  }
+  for (auto it = delays.begin(); it != delays.end(); ++it) {
+    long long ms = 0;
+    if (!NonNegative(it.value(), 600000, &ms)) {
+      problems->push_back("\"delays." + it.key() + "\" needs milliseconds 0..600000");
+      continue;
+    }
+    m->delays[it.key()] = static_cast<int>(ms);
+  }
+}
+
 }  // namespace
 
 
@@ -254,6 +269,7 @@ bool Model::Parse(const std::string& text, ModelData* m, std::vector<std::string
   if (doc.contains("servers")) ParseServers(doc["servers"], m, problems);
   if (doc.contains("cluster")) ParseCluster(doc["cluster"], m, problems);
   if (doc.contains("faults")) ParseFaults(doc["faults"], m, problems);
+  if (doc.contains("delays")) ParseDelays(doc["delays"], m, problems);
   if (doc.contains("terminate")) {
     if (doc["terminate"].is_boolean())
       m->terminate = doc["terminate"].get<bool>();

@@ -54,6 +54,7 @@ struct ModelData {
   std::string clusterName;
   std::vector<std::string> clusterMembers;
   std::map<std::string, Fault> faults;  // by entry point name
+  std::map<std::string, int> delays;    // by entry point name: milliseconds per call
   bool terminate = false;
   VxStatus initRuntime = 0;
   VxStatus initThread = 0;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <atomic>
 #include <cstring>
 #include <thread>
 #include <string>
@@ -167,6 +168,27 @@ TEST(Faults, AlwaysFromTheNthCallAndForACount) {
   EXPECT_EQ(0, VxInitRuntime(0, nullptr));
   EXPECT_EQ(4ul, vaxelsim_call_count("VxGetServerStats"));
   EXPECT_EQ(0u, vaxelsim_handles_held());
+}
+
+TEST(Delays, ACallWaitsWhileOtherThreadsGoOn) {
+  TempModel model;
+  model.Write("server.json", R"({"delays": {"VxCurrentTime": 2000, "VxTimeCompare": -1}})");
+  std::atomic<bool> returned{false};
+  std::thread slow([&] {
+    VxTimeDate now;
+    VxCurrentTime(&now);
+    returned = true;
+  });
+  while (vaxelsim_call_count("VxCurrentTime") == 0) std::this_thread::yield();
+  // The waiting call holds nothing up: another thread's calls are answered.
+  EXPECT_EQ(0, VxShouldTerminate());
+  EXPECT_EQ(0, VxPingServer("s", nullptr, nullptr));
+  EXPECT_FALSE(returned.load());
+  slow.join();
+  EXPECT_TRUE(returned.load());
+  // A delay out of range is a problem of the model, and no delay.
+  VxTimeDate a = {}, b = {};
+  EXPECT_EQ(0, VxTimeCompare(&a, &b));
 }
 
 TEST(Faults, RuntimeStatusesComeFromTheModel) {

@@ -65,6 +65,12 @@ VxStatus Simulator::Enter(const char* entry) {
   return 0;
 }
 
+int Simulator::DelayOf(const char* entry) {
+  const ModelData& data = model.Data();
+  auto it = data.delays.find(entry);
+  return it == data.delays.end() ? 0 : it->second;
+}
+
 int64_t Simulator::NowTicks() {
   const ModelData& data = model.Data();
   switch (data.clock) {

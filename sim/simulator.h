@@ -9,10 +9,12 @@
 #ifndef QVD_SIM_SIMULATOR_H_
 #define QVD_SIM_SIMULATOR_H_
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "sim/call_log.h"
 #include "sim/handle_table.h"
@@ -30,6 +32,10 @@ class Simulator {
   // returns the status a modelled fault injects into this call (0: none).
   // REQUIRES: mu held.
   VxStatus Enter(const char* entry);
+
+  // Milliseconds every call of `entry` takes ("delays" of the model; 0:
+  // none).  REQUIRES: mu held, after Enter.
+  int DelayOf(const char* entry);
 
   // The model's clock.  REQUIRES: mu held.
   int64_t NowTicks();
@@ -79,11 +85,19 @@ class CallbackScope {
 
 // One entry-point call: holds the simulator's lock, counts the call and
 // builds its log line.  `fault` is the status a modelled fault injects (0:
-// none); a faulted call does nothing but return it.
+// none); a faulted call does nothing but return it.  A modelled delay of
+// the entry point passes first, without the lock: a slow server, whose
+// other calls (of other threads) go on meanwhile.
 class ApiCall {
  public:
   explicit ApiCall(const char* entry)
-      : sim(Simulator::Get()), lock(sim.mu), fault(sim.Enter(entry)), line(entry) {}
+      : sim(Simulator::Get()), lock(sim.mu), fault(sim.Enter(entry)), line(entry) {
+    if (int delay = sim.DelayOf(entry)) {
+      lock.unlock();
+      std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+      lock.lock();
+    }
+  }
   // Logs the status and returns it.
   VxStatus Done(VxStatus status) {
     MarkFault();

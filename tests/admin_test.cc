@@ -323,6 +323,78 @@ TEST(ConfigCheck, PortsPathsInstanceNameAndRelay) {
   EXPECT_TRUE(run.has("ok       add-in relay: " + install.binDir() + "/qvdmvevent")) << run.out;
 }
 
+TEST(ConfigCheck, TheAgentLinksOwnVariablesAsTheLinkReadsThem) {
+  Install install;
+  auto env = install.env();
+  env["CP_PORT"] = "4321";
+  struct Case {
+    const char* size;
+    const char* timeout;
+    std::vector<std::string> lines;
+    int status;
+  };
+  const Case cases[] = {
+      {"8192", "45", {"ok       CDP_CPCI_INITIAL_SIZE: 8192 bytes", "ok       CDP_CPCI_SEND_TIMEOUT: 45 seconds"}, 0},
+      {"100", "0",
+       {"warning  CDP_CPCI_INITIAL_SIZE: \"100\" reads as 100, below 256; the agent link uses 256",
+        "warning  CDP_CPCI_SEND_TIMEOUT: \"0\" reads as 0, not 1 to 86400 seconds: the agent link "
+        "says so in its trace and gives an agent that takes nothing 30 seconds"},
+       0},
+      {"16384k", "45s",
+       {"warning  CDP_CPCI_INITIAL_SIZE: \"16384k\" reads as 16384 (only the leading digits count)",
+        "warning  CDP_CPCI_SEND_TIMEOUT: \"45s\" reads as 45 seconds (only the leading digits count)"},
+       0},
+      {"big", "a day",
+       {"warning  CDP_CPCI_INITIAL_SIZE: \"big\" is not a number: the agent link reads it as 0",
+        "warning  CDP_CPCI_SEND_TIMEOUT: \"a day\" is not a number, not 1 to 86400 seconds"},
+       0},
+      {"1073741824", "86401",
+       {"warning  CDP_CPCI_INITIAL_SIZE: \"1073741824\" bytes for each table's answer buffer, larger "
+        "than any answer an agent accepts (64 MiB): the registration takes up to 41984 MiB",
+        "warning  CDP_CPCI_SEND_TIMEOUT: \"86401\" reads as 86401, not 1 to 86400 seconds"},
+       0},
+      // Beyond what a buffer holds, however it is written: every answer
+      // would fail.
+      {"2147483647", "86400", {"problem  CDP_CPCI_INITIAL_SIZE: \"2147483647\" reads as 2147483647 bytes, "
+                               "more than an answer buffer can hold (2147483646)",
+                               "ok       CDP_CPCI_SEND_TIMEOUT: 86400 seconds"}, 1},
+      {"99999999999999999999", "1",
+       {"problem  CDP_CPCI_INITIAL_SIZE: \"99999999999999999999\" reads as 9223372036854775807 bytes"}, 1},
+  };
+  for (const Case& c : cases) {
+    env["CDP_CPCI_INITIAL_SIZE"] = c.size;
+    env["CDP_CPCI_SEND_TIMEOUT"] = c.timeout;
+    Outcome run = runProgram(install, {"--check"}, env);
+    EXPECT_EQ(c.status, run.status) << run.out;
+    for (const std::string& line : c.lines) EXPECT_TRUE(run.has(line)) << line << "\n" << run.out;
+  }
+  // Set but empty counts as not set, for the check and the link alike.
+  env["CDP_CPCI_INITIAL_SIZE"] = "";
+  env["CDP_CPCI_SEND_TIMEOUT"] = "";
+  Outcome run = runProgram(install, {"--check"}, env);
+  EXPECT_EQ(0, run.status) << run.out;
+  EXPECT_FALSE(run.has("CDP_CPCI")) << run.out;
+
+  // The link itself: what it refuses it says, and an empty value is no
+  // value; a size beyond a buffer fails every answer, as the check says.
+  for (const char* timeout : {"a day", ""}) {
+    auto linkEnv = install.env();
+    linkEnv["CDP_CPCI_SEND_TIMEOUT"] = timeout;
+    linkEnv["CDP_CPCI_INITIAL_SIZE"] = "";
+    Session s = runSession(install, linkEnv, {"registration", "request Velora_Server", "expect all"});
+    ASSERT_EQ(30, s.collectorStatus()) << s.problems();
+    EXPECT_EQ(1u, s.answers("Velora_Server").size()) << s.problems();
+    EXPECT_EQ(std::string(timeout).empty() ? std::string::npos : s.trace.find("CDP_CPCI_SEND_TIMEOUT="),
+              s.trace.find("CDP_CPCI_SEND_TIMEOUT=a day is not 1 to 86400 seconds; 30 is used"))
+        << s.trace;
+  }
+  auto linkEnv = install.env();
+  linkEnv["CDP_CPCI_INITIAL_SIZE"] = "99999999999999999999";
+  Session s = runSession(install, linkEnv, {"registration", "request Velora_Server id=7", "expect-none 2"});
+  ASSERT_EQ(30, s.collectorStatus()) << s.problems();
+  EXPECT_TRUE(s.traced("cp_SendData(7) for Velora_Server failed: -10")) << s.trace;
+}
+
 // A collector that stops before it needs an agent: CP_PORT is left out, so
 // start-up ends after the keyword tables.
 Outcome startWithoutAgent(const Install& install, std::map<std::string, std::string> env) {
