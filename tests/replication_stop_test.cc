@@ -6,6 +6,7 @@
 // comes after the time the end waits.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -28,20 +29,31 @@ size_t linesStartingWith(const std::string& text, const std::string& prefix) {
   return n;
 }
 
+// Writes a model with a replication log of `documents` documents and the
+// simulator's `delays` (entry point -> milliseconds) into `install`, and
+// returns the collector's settings: the replication table on, the
+// simulator's call log at `*calls`.
+std::map<std::string, std::string> slowReplicationSetup(Install& install, long documents,
+                                                        const Json& delays, std::string* calls) {
+  Json model = Json::object();
+  agentsim::AddReplicationLog(&model, documents);
+  model["delays"] = delays;
+  install.writeModel("server.json", model.dump());
+  auto env = install.env();
+  env["QVD_LOG_VDB_MONITOR"] = "ON";
+  *calls = install.root() + "/calls.log";
+  env["VAXEL_SIM_LOG"] = *calls;
+  return env;
+}
+
 TEST(ReplicationStop, AnEndDuringALongAnalysisEndsItAndTheServerRuntime) {
   Install install;
   // 3000 log documents, each taking 10 ms to open: the analysis would
   // run for more than 30 seconds, twice the longest the end waits for the
   // collector's threads.
   constexpr long kDocuments = 3000;
-  Json model = Json::object();
-  agentsim::AddReplicationLog(&model, kDocuments);
-  model["delays"] = {{"VxDocOpen", 10}};
-  install.writeModel("server.json", model.dump());
-  auto env = install.env();
-  env["QVD_LOG_VDB_MONITOR"] = "ON";
-  std::string calls = install.root() + "/calls.log";
-  env["VAXEL_SIM_LOG"] = calls;
+  std::string calls;
+  auto env = slowReplicationSetup(install, kDocuments, {{"VxDocOpen", 10}}, &calls);
 
   // The agent ends the conversation while the worker reads the log.
   Session s = runSession(install, env,
@@ -65,15 +77,9 @@ TEST(ReplicationStop, AnEndDuringALongAnalysisEndsItAndTheServerRuntime) {
 
 TEST(ReplicationStop, AServerCallThatDoesNotReturnInTimeLeavesTheRuntimeToTheExit) {
   Install install;
-  Json model = Json::object();
-  agentsim::AddReplicationLog(&model, 100);
   // The worker's look for the connections' view takes 40 seconds.
-  model["delays"] = {{"VxFindDesignNote", 40000}};
-  install.writeModel("server.json", model.dump());
-  auto env = install.env();
-  env["QVD_LOG_VDB_MONITOR"] = "ON";
-  std::string calls = install.root() + "/calls.log";
-  env["VAXEL_SIM_LOG"] = calls;
+  std::string calls;
+  auto env = slowReplicationSetup(install, 100, {{"VxFindDesignNote", 40000}}, &calls);
 
   Session s = runSession(install, env,
                          {"registration", "request Velora_Replication id=r1", "sleep 2"}, "shutdown",
